@@ -1,0 +1,57 @@
+#include "platform/EventLoop.h"
+
+#include "platform/Clock.h"
+
+#include <algorithm>
+#include <poll.h>
+#include <vector>
+
+EventLoop::TimerId EventLoop::AddTimer(int64_t periodMs, std::function<void()> callback)
+{
+    periodMs = std::max<int64_t>(periodMs, 1);
+    TimerId id = nextId_++;
+    timers_[id] = Timer{periodMs, SystemClock().NowMs() + periodMs, std::move(callback)};
+    return id;
+}
+
+void EventLoop::RemoveTimer(TimerId id) { timers_.erase(id); }
+
+void EventLoop::RunOnce(int wakeFd, int64_t maxWaitMs)
+{
+    int64_t now = SystemClock().NowMs();
+    int64_t wait = maxWaitMs;
+    for (const auto& [id, timer] : timers_) {
+        int64_t untilDue = std::max<int64_t>(timer.dueMs - now, 0);
+        wait = wait < 0 ? untilDue : std::min(wait, untilDue);
+    }
+    if (wait != 0) {
+        pollfd descriptor{wakeFd, POLLIN, 0};
+        // Interrupted by a signal: return so the caller can look at it.
+        poll(wakeFd >= 0 ? &descriptor : nullptr, wakeFd >= 0 ? 1 : 0,
+             wait < 0 ? -1 : static_cast<int>(std::min<int64_t>(wait, 1 << 30)));
+    }
+
+    now = SystemClock().NowMs();
+    std::vector<TimerId> due;
+    for (const auto& [id, timer] : timers_)
+        if (timer.dueMs <= now)
+            due.push_back(id);
+    for (TimerId id : due) {
+        auto it = timers_.find(id);
+        if (it == timers_.end())
+            continue; // removed by an earlier callback of this turn
+        Timer& timer = it->second;
+        // A tick that is late (a slow handler) is not repeated to catch up.
+        timer.dueMs += timer.periodMs;
+        if (timer.dueMs <= now)
+            timer.dueMs = now + timer.periodMs;
+        std::function<void()> callback = timer.callback;
+        callback();
+    }
+}
+
+EventLoop& MainEventLoop()
+{
+    static EventLoop loop;
+    return loop;
+}

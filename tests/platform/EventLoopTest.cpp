@@ -1,0 +1,47 @@
+#include "platform/EventLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace {
+
+TEST(EventLoopTest, TimersFireAndCanBeRemovedFromTheirOwnCallback)
+{
+    EventLoop loop;
+    int first = 0, second = 0;
+    EventLoop::TimerId secondId = 0;
+    loop.AddTimer(1, [&] { ++first; });
+    secondId = loop.AddTimer(1, [&] {
+        ++second;
+        loop.RemoveTimer(secondId);
+    });
+    for (int turn = 0; turn < 5; ++turn)
+        loop.RunOnce();
+    EXPECT_GE(first, 3);
+    EXPECT_EQ(second, 1);
+    EXPECT_FALSE(loop.HasTimer(secondId));
+}
+
+TEST(EventLoopTest, AReadableDescriptorEndsTheWait)
+{
+    EventLoop loop;
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "k", 1), 1);
+    int fired = 0;
+    loop.AddTimer(60000, [&] { ++fired; });
+    loop.RunOnce(fds[0]); // would block for a minute if the descriptor were ignored
+    EXPECT_EQ(fired, 0);
+    close(fds[0]);
+    close(fds[1]);
+}
+
+TEST(EventLoopTest, BoundedWaitWithNothingToDo)
+{
+    EventLoop loop;
+    loop.RunOnce(-1, 1); // returns: nothing is due, nothing to read
+    SUCCEED();
+}
+
+} // namespace
