@@ -1,0 +1,18 @@
+#include "driver/ListenLoop.h"
+
+#include "platform/ConsoleKeys.h"
+#include "platform/EventLoop.h"
+#include "platform/StopSignals.h"
+
+void RunListenLoop(ConsoleKeys& keys, const std::function<void(uint8_t)>& onKey)
+{
+    while (!StopSignals::Requested()) {
+        if (keys.KeyWaiting()) {
+            int key = keys.ReadKey();
+            if (key >= 0)
+                onKey(static_cast<uint8_t>(key));
+            continue;
+        }
+        MainEventLoop().RunOnce(keys.WaitFd());
+    }
+}

@@ -1,0 +1,28 @@
+#include "driver/PortSetup.h"
+
+#include "driver/RunSettings.h"
+#include "platform/SerialPortList.h"
+
+namespace {
+constexpr int kHighestComNumber = 19;
+}
+
+void EnumeratePorts()
+{
+    std::vector<std::string> devices = ListSerialDevices();
+    if (devices.size() > static_cast<size_t>(kHighestComNumber))
+        devices.resize(kHighestComNumber);
+    RunSettings& settings = Settings();
+    settings.PortCount = 0;
+    for (size_t i = 0; i < devices.size() && settings.PortCount < RunSettings::kMaxPorts; ++i)
+        settings.PortNumbers[settings.PortCount++] = static_cast<int32_t>(i + 1);
+    RememberSerialDevices(std::move(devices));
+}
+
+std::string PortDisplayName(int zeroBasedIndex)
+{
+    const RunSettings& settings = Settings();
+    if (settings.PortChosen && !settings.PortDevice.empty())
+        return settings.PortDevice;
+    return "COM" + std::to_string(zeroBasedIndex + 1);
+}

@@ -1,0 +1,9 @@
+#include "driver/RunSettings.h"
+
+namespace {
+RunSettings gSettings;
+}
+
+RunSettings& Settings() { return gSettings; }
+
+void InitialiseSettings() { gSettings = RunSettings{}; }

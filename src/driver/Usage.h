@@ -1,0 +1,4 @@
+#pragma once
+
+// Prints the usage text, exactly as users and scripts know it.
+void PrintUsage();
