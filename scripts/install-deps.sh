@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the demo need, but
+# only those that are missing, so a prepared machine is not touched.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ libgtest-dev   # build and unit tests
+  ecj                                  # compiles our Java class library and test programs
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+# A fresh machine may have no package lists yet: fetch them only when needed.
+if ! $sudo apt-get install -y --no-install-recommends "${missing[@]}"; then
+  $sudo apt-get update
+  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds with warnings as errors and runs every test, then builds again with
+# AddressSanitizer and UndefinedBehaviorSanitizer and runs every test once
+# more. Fails on the first failure; ends with CTest's summary.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+cmake -S . -B build/ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_WERROR=ON
+cmake --build build/ci
+ctest --test-dir build/ci --output-on-failure -j "$jobs"
+
+cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORVANE_WERROR=ON -DMORVANE_SANITIZE=ON
+cmake --build build/sanitize
+ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
