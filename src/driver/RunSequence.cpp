@@ -5,35 +5,16 @@
 #include "driver/Options.h"
 #include "driver/PortSetup.h"
 #include "driver/RunSettings.h"
+#include "driver/Stages.h"
 #include "driver/Usage.h"
 #include "errors/EError.h"
 
-#include <cstdint>
-
 namespace {
-
-// The image of this run: the linker's output or a stored file's bytes.
-struct RunImage {
-    std::vector<uint8_t> bytes; // followed by at least 20 zero bytes
-    int32_t length = 0;
-};
-
-RunImage LinkProgram(const std::string& /*className*/, const std::string& /*classPath*/)
-{
-    // The linker is not part of this build yet.
-    throw EError(ecIDE, 48);
-}
 
 RunImage ReadStoredImage(const std::string& fileName)
 {
     MoxFileImage file = ReadMoxFile(fileName + ".mox");
-    return RunImage{std::move(file.buffer), file.length};
-}
-
-void FindModuleOnPort()
-{
-    // The device protocol is not part of this build yet.
-    throw EError(ecIDE, 48);
+    return RunImage{std::move(file.buffer), file.length, nullptr};
 }
 
 void RunStages(const CommandLine& line)
@@ -48,14 +29,26 @@ void RunStages(const CommandLine& line)
         image = ReadStoredImage(line.fileName);
     }
 
+    std::unique_ptr<ModuleSession> module;
     if (!line.linkOnly) {
         ConsoleText("Finding Morvane\n");
-        FindModuleOnPort();
+        module = ConnectModule(image.program);
     }
 
-    // Written before the download, which marks the image in memory.
+    // Written before the download, which marks the image in memory, so the
+    // file holds the image exactly as the linker made it.
     if (!line.loadOnly)
         WriteMoxFile(line.fileName + ".mox", image.bytes.data(), image.length);
+
+    if (line.linkOnly)
+        return;
+    module->Download(image.bytes.data(), image.length);
+    ConsoleText("Download complete. Resetting Morvane.\n");
+    module->Reset();
+    if (line.listen) {
+        ConsoleText("Listening for messages\n");
+        module->Listen();
+    }
 }
 
 } // namespace
