@@ -1,0 +1,15 @@
+package java.lang;
+
+public class ClassCastException extends RuntimeException {
+
+    public ClassCastException() {
+    }
+
+    public ClassCastException(String message) {
+        super(message);
+    }
+
+    int nameIndex() {
+        return 9;
+    }
+}

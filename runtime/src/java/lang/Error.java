@@ -1,0 +1,15 @@
+package java.lang;
+
+public class Error extends Throwable {
+
+    public Error() {
+    }
+
+    public Error(String message) {
+        super(message);
+    }
+
+    int nameIndex() {
+        return 3;
+    }
+}

@@ -1,0 +1,15 @@
+package java.lang;
+
+public class Exception extends Throwable {
+
+    public Exception() {
+    }
+
+    public Exception(String message) {
+        super(message);
+    }
+
+    int nameIndex() {
+        return 1;
+    }
+}

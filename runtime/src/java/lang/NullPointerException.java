@@ -1,0 +1,15 @@
+package java.lang;
+
+public class NullPointerException extends RuntimeException {
+
+    public NullPointerException() {
+    }
+
+    public NullPointerException(String message) {
+        super(message);
+    }
+
+    int nameIndex() {
+        return 5;
+    }
+}

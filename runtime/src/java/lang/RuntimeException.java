@@ -1,0 +1,15 @@
+package java.lang;
+
+public class RuntimeException extends Exception {
+
+    public RuntimeException() {
+    }
+
+    public RuntimeException(String message) {
+        super(message);
+    }
+
+    int nameIndex() {
+        return 2;
+    }
+}
