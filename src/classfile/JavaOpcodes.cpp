@@ -51,3 +51,89 @@ const char* JavaMnemonic(int opcode)
         return nullptr;
     return kMnemonics[opcode];
 }
+
+namespace {
+
+int32_t ReadBigEndian32(const uint8_t* bytes)
+{
+    return static_cast<int32_t>((uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |
+                                uint32_t{bytes[3]});
+}
+
+// Length of the opcodes whose size does not depend on their operands. The
+// long, float and double loads and stores with an index operand, the
+// interface call, multianewarray and the wide jumps all carry operands: a
+// scan that took them for one byte would read their operands as opcodes.
+uint32_t FixedLength(int opcode)
+{
+    switch (opcode) {
+    case opBipush:
+    case opLdc:
+    case 21: case 22: case 23: case 24: case 25: // iload lload fload dload aload
+    case 54: case 55: case 56: case 57: case 58: // istore lstore fstore dstore astore
+    case opRet:
+    case opNewarray:
+        return 2;
+    case opSipush:
+    case opLdcW:
+    case opLdc2W:
+    case opIinc:
+    case opGetstatic: case opPutstatic: case opGetfield: case opPutfield:
+    case opInvokevirtual: case opInvokespecial: case opInvokestatic:
+    case opNew:
+    case opAnewarray:
+    case opCheckcast:
+    case opInstanceof:
+    case 198: case 199: // ifnull ifnonnull
+        return 3;
+    case opMultianewarray:
+        return 4;
+    case opInvokeinterface:
+    case opGotoW:
+    case opJsrW:
+        return 5;
+    default:
+        if (opcode >= 153 && opcode <= 168) // the conditional branches, goto and jsr
+            return 3;
+        return 1;
+    }
+}
+
+} // namespace
+
+uint32_t JavaInstructionLength(const uint8_t* code, uint32_t codeLength, uint32_t pc)
+{
+    if (pc >= codeLength)
+        return 0;
+    const int opcode = code[pc];
+    // 64-bit arithmetic: a corrupt table can name any 32-bit count.
+    int64_t length;
+    if (opcode == opTableswitch || opcode == opLookupswitch) {
+        // The table is aligned to four bytes counted from the start of the code.
+        const uint64_t aligned = (uint64_t{pc} + 1 + 3) & ~uint64_t{3};
+        const uint64_t header = opcode == opTableswitch ? 12 : 8;
+        if (aligned + header > codeLength)
+            return 0;
+        if (opcode == opTableswitch) {
+            const int64_t low = ReadBigEndian32(code + aligned + 4);
+            const int64_t high = ReadBigEndian32(code + aligned + 8);
+            if (high < low)
+                return 0;
+            length = static_cast<int64_t>(aligned - pc) + 12 + 4 * (high - low + 1);
+        } else {
+            const int64_t pairs = ReadBigEndian32(code + aligned + 4);
+            if (pairs < 0)
+                return 0;
+            length = static_cast<int64_t>(aligned - pc) + 8 + 8 * pairs;
+        }
+    } else if (opcode == opWide) {
+        if (pc + 1 >= codeLength)
+            return 0;
+        length = code[pc + 1] == opIinc ? 6 : 4;
+    } else {
+        length = FixedLength(opcode);
+    }
+    if (int64_t{pc} + length > int64_t{codeLength})
+        return 0;
+    return static_cast<uint32_t>(length);
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 // Names of the Java bytecodes, as listings and messages show them: the
 // standard mnemonics for 0 to 201 (186 is xxxunusedxxx), breakpoint at 202 and
 // the quick forms 203 to 227. Opcodes 228 to 255 have no name.
@@ -40,3 +42,10 @@ enum JavaOpcode : int {
     opGotoW = 200,
     opJsrW = 201,
 };
+
+// Bytes taken by the instruction whose opcode is at `pc`: operands, the
+// padding of a switch and its whole table included, and the opcode that a
+// `wide` prefix modifies. 0 when the instruction does not lie wholly inside
+// `codeLength` bytes or its switch table is malformed (a negative count),
+// so that no caller ever reads an operand beyond the code.
+uint32_t JavaInstructionLength(const uint8_t* code, uint32_t codeLength, uint32_t pc);

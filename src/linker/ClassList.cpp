@@ -1,0 +1,76 @@
+#include "linker/CMOXLinker.h"
+
+#include "driver/Console.h"
+#include "driver/RunSettings.h"
+#include "errors/EError.h"
+
+CMOXLinker::CMOXLinker() { classes_.reserve(kMaxClasses); }
+
+CMOXLinker::~CMOXLinker() = default;
+
+CJavaClass* CMOXLinker::FindOrLoadClass(const std::string& name)
+{
+    // By the name inside each class file, not the name it was asked for: a
+    // file whose declared name differs is not found under the name asked.
+    for (const std::unique_ptr<CJavaClass>& javaClass : classes_)
+        if (javaClass->ThisClassName() == name)
+            return javaClass.get();
+    return LoadClass(name);
+}
+
+CJavaClass* CMOXLinker::LoadClass(const std::string& name)
+{
+    auto javaClass = std::make_unique<CJavaClass>(name, classPath_);
+    if (Settings().TraceLinker)
+        DebugPrint("Linker: loading class %s.", name.c_str());
+    javaClass->load();
+    // Checked after the read, so that a broken file is reported as such even
+    // when the list is full.
+    if (ClassCount() >= kMaxClasses)
+        throw EError(ecLNK, 1, kMaxClasses);
+    const int index = ClassCount();
+    resolved_[index] = false;
+    classOffsets_[index] = 0;
+    classes_.push_back(std::move(javaClass));
+    return classes_.back().get();
+}
+
+int CMOXLinker::ClassIndexOf(const std::string& name)
+{
+    const CJavaClass* javaClass = FindOrLoadClass(name);
+    for (int index = 0; index < ClassCount(); ++index)
+        if (classes_[index].get() == javaClass)
+            return index;
+    throw EError(ecLNK, 3, name);
+}
+
+CJavaClass* CMOXLinker::ClassAt(int index) const
+{
+    if (index < 0 || index >= ClassCount())
+        throw EError(ecIDE, 48);
+    return classes_[index].get();
+}
+
+bool CMOXLinker::Resolved(int index) const
+{
+    ClassAt(index);
+    return resolved_[index];
+}
+
+void CMOXLinker::SetResolved(int index, bool resolved)
+{
+    ClassAt(index);
+    resolved_[index] = resolved;
+}
+
+int32_t CMOXLinker::ClassOffset(int index) const
+{
+    ClassAt(index);
+    return classOffsets_[index];
+}
+
+void CMOXLinker::SetClassOffset(int index, int32_t offset)
+{
+    ClassAt(index);
+    classOffsets_[index] = offset;
+}
