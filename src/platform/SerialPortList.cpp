@@ -1,5 +1,7 @@
 #include "platform/SerialPortList.h"
 
+#include "platform/SerialPort.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -79,4 +81,7 @@ std::string ComPortDevice(int number)
     return gDevices[static_cast<size_t>(number) - 1];
 }
 
-bool IsPortDeviceName(const std::string& text) { return !text.empty() && text[0] == '/'; }
+bool IsPortDeviceName(const std::string& text)
+{
+    return (!text.empty() && text[0] == '/') || IsSerialPortUrl(text);
+}

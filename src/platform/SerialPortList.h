@@ -18,5 +18,6 @@ std::vector<std::string> ListSerialDevices(const SerialPortRoots& roots = {});
 void RememberSerialDevices(std::vector<std::string> devices);
 std::string ComPortDevice(int number);
 
-// True when `text` names a port device directly instead of a COM number.
+// True when `text` names a port directly instead of a COM number: a device
+// path, or a network port URL such as "rfc2217://HOST:PORT".
 bool IsPortDeviceName(const std::string& text);
