@@ -1,9 +1,58 @@
 #include "driver/Stages.h"
 
-#include "errors/EError.h"
+#include "device/TSXComm.h"
+#include "driver/ListenLoop.h"
+#include "driver/RunSettings.h"
+#include "driver/TDataClass.h"
+#include "platform/ConsoleKeys.h"
+#include "platform/StopSignals.h"
+#include "serial/TCommPortDriver.h"
 
-std::unique_ptr<ModuleSession> ConnectModule(const ProgramMap* /*program*/)
+namespace {
+
+class SerialModuleSession final : public ModuleSession {
+public:
+    explicit SerialModuleSession(const ProgramMap* program) : data_(&comm_, program)
+    {
+        const RunSettings& settings = Settings();
+        driver_.SetComPortSpeed(br28800);
+        driver_.SetPacketMode(pmPass);
+        // DTR is the module's reset line: it stays low until we pulse it.
+        driver_.SetEnableDTROnOpen(false);
+        driver_.SetComPort(static_cast<TComPortNumber>(settings.PortIndex));
+        if (settings.PortChosen && !settings.PortDevice.empty())
+            driver_.SetComPortName(settings.PortDevice);
+        comm_.SetProgramMap(program);
+        comm_.FindModule();
+        driver_.SetOnReceiveData([this](TCommPortDriver& sender, const uint8_t* bytes, int32_t size) {
+            data_.SerialDataReceived(sender, bytes, size);
+        });
+    }
+
+    void Download(uint8_t* image, int32_t length) override { comm_.DownloadMoxFile(image, length, false); }
+
+    void Reset() override { comm_.ResetModule(true); }
+
+    void Listen() override
+    {
+        // The stop flag's handlers first, so that the terminal's handlers,
+        // installed next, restore the terminal and then pass the signal on.
+        StopSignals stop;
+        ConsoleKeys keys;
+        RunListenLoop(keys, [this](uint8_t key) { comm_.QueueKey(key); });
+    }
+
+private:
+    // Declared in this order so that the protocol, which closes the port
+    // when it goes, goes before the driver.
+    TCommPortDriver driver_;
+    TSXComm comm_{driver_};
+    TDataClass data_;
+};
+
+} // namespace
+
+std::unique_ptr<ModuleSession> ConnectModule(const ProgramMap* program)
 {
-    // The device protocol is not part of this build yet.
-    throw EError(ecIDE, 48);
+    return std::make_unique<SerialModuleSession>(program);
 }
