@@ -13,12 +13,14 @@ namespace {
 // ':' does too, as in any class path on this system.
 bool IsClassPathSeparator(char c) { return c == ';' || c == ':'; }
 
-// fopen succeeds on a directory here, where the read then fails; a directory
-// that happens to carry a class file's name is not a candidate.
-bool IsDirectory(const std::string& path)
+// Only a regular file can hold a class. A directory carrying a class file's
+// name would open here and then fail to read, and opening a FIFO would wait
+// for a writer that may never come: both are passed over like a missing file.
+bool IsOtherThanAFile(const std::string& path)
 {
     std::error_code ignored;
-    return std::filesystem::is_directory(path, ignored);
+    const std::filesystem::file_status status = std::filesystem::status(path, ignored);
+    return std::filesystem::exists(status) && !std::filesystem::is_regular_file(status);
 }
 
 } // namespace
@@ -44,7 +46,7 @@ void CJavaClass::OpenClassFile()
         candidate += ".class";
         if (Settings().TraceClassReader)
             DebugPrint("ClassLoader: Trying file `%s'\n", candidate.c_str());
-        if (IsDirectory(candidate))
+        if (IsOtherThanAFile(candidate))
             continue;
         openFile_.reset(std::fopen(candidate.c_str(), "rb"));
         if (openFile_) {
