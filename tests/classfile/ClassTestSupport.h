@@ -4,6 +4,7 @@
 #include "errors/EError.h"
 #include "support/TempDir.h"
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,6 +34,10 @@ std::vector<std::string> ClassNamesUnder(const std::string& root);
 // Class path roots: our class library and each compiled fixture program.
 std::string LibraryDir();
 std::string FixtureDir(const std::string& program);
+
+// Code bytes: a big-endian 32-bit value, and parts joined in order.
+std::vector<uint8_t> Be32(int32_t value);
+std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts);
 
 // Number of open file descriptors of this process.
 int OpenFileCount();
