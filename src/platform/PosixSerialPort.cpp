@@ -179,10 +179,12 @@ public:
             return errno == EINTR ? 0 : Broken(errno);
         if (ready == 0)
             return 0;
-        if (descriptor.revents & POLLIN)
+        int waiting = 0;
+        if (ioctl(fd_, FIONREAD, &waiting) == 0 && waiting > 0)
             return 1;
-        // Hang-up or error without data: an unplugged adapter. Reported, so
-        // that nobody waits on a descriptor that is ready for ever.
+        // Readable with nothing to read is a hang-up (an unplugged adapter,
+        // the far end of a pseudo-terminal gone). Reported, so that nobody
+        // waits on a descriptor that is ready for ever.
         return Broken(EIO);
     }
 
