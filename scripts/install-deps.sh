@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ libgtest-dev   # build and unit tests
   ecj                                  # compiles our Java class library and test programs
+  python3-serial                       # the RFC 2217 server the port and integration tests talk to
 )
 
 missing=()
