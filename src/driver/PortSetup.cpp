@@ -18,11 +18,3 @@ void EnumeratePorts()
         settings.PortNumbers[settings.PortCount++] = static_cast<int32_t>(i + 1);
     RememberSerialDevices(std::move(devices));
 }
-
-std::string PortDisplayName(int zeroBasedIndex)
-{
-    const RunSettings& settings = Settings();
-    if (settings.PortChosen && !settings.PortDevice.empty())
-        return settings.PortDevice;
-    return "COM" + std::to_string(zeroBasedIndex + 1);
-}
