@@ -7,18 +7,46 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+// One numbered static field of the program: its index among its class's own
+// fields and that class.
+struct StaticFieldEntry {
+    int32_t fieldIndex = 0;
+    CJavaClass* owner = nullptr;
+};
+
+// One distinct string constant of the program, with the place of its record
+// in the image and the first use that brought it in.
+struct StringTableEntry {
+    int32_t imageOffset = 0;
+    std::string text;
+    CJavaClass* javaClass = nullptr; // where it was first found
+    int32_t constantIndex = 0;       // in that class's constant pool
+    int32_t ordinal = 0;             // its string number in the image
+};
+
 // Links one program: gathers the classes it uses into the class list (in
-// load order, which fixes each class's index in the image) and owns them.
+// load order, which fixes each class's index in the image) and owns them,
+// lays out their tables, statics and strings, decides every image offset, and
+// keeps the image the output pass writes. The device side reads it later to
+// turn reported offsets back into classes and lines, so it lives for the run.
 class CMOXLinker : public CObject {
 public:
     static constexpr int kMaxClasses = 255;
+    static constexpr int kMaxStaticFields = 128; // table slots; 127 usable
+    static constexpr int kMaxStrings = 128;      // table slots; 127 usable
+    static constexpr int32_t kMaxImageSize = 65535;
 
     CMOXLinker();
     ~CMOXLinker() override;
     CMOXLinker(const CMOXLinker&) = delete;
     CMOXLinker& operator=(const CMOXLinker&) = delete;
+
+    // The whole link of `className` (internal form) along `classPath`: the
+    // linking pass, the layout, and the output pass that fills the image.
+    void Link(const std::string& className, const std::string& classPath);
 
     // The class path every class loaded from now on is searched along.
     void SetClassPath(const std::string& classPath) { classPath_ = classPath; }
@@ -31,6 +59,8 @@ public:
     CJavaClass* LoadClass(const std::string& name);
     // Index of `name` in the class list, loading it when needed.
     int ClassIndexOf(const std::string& name);
+    // Index of the first listed class named `name`, or -1; never loads.
+    int FindClassIndex(const std::string& name) const;
 
     int ClassCount() const { return static_cast<int>(classes_.size()); }
     CJavaClass* ClassAt(int index) const; // IDE 48 outside the list
@@ -39,10 +69,84 @@ public:
     void SetResolved(int index, bool resolved);
     int32_t ClassOffset(int index) const;
     void SetClassOffset(int index, int32_t offset);
+    int32_t ClassSize(int index) const;
+    int32_t ClassStringBytes(int index) const;
+    // The class record offset of a listed class (IDE 19 when not listed).
+    int32_t ClassOffsetOf(const CJavaClass* javaClass) const;
+
+    // Steps of the link, public so that each can be driven on its own.
+    void LinkingPass();
+    void ResolveClass(CJavaClass* javaClass);
+    void BuildTables(CJavaClass* javaClass);
+    void ComputeOffsets();
+
+    // Results of the linking pass.
+    CJavaClass* MainClass() const { return mainClass_; }
+    // The class and own method index of the `main` that starts the program.
+    CJavaClass* EntryClass() const { return entryClass_; }
+    int EntryMethod() const { return entryMethod_; }
+    int StaticFieldCount() const { return static_cast<int>(staticFields_.size()); }
+    const StaticFieldEntry& StaticFieldAt(int index) const;
+    int ClinitCount() const { return clinitCount_; }
+    const std::vector<int32_t>& ClinitList() const { return clinitList_; }
+    // Bytes of the static initializer prologue at the start of a method.
+    int32_t PrologueLength(const CJavaClass& javaClass, int method) const;
+
+    // Results of the layout.
+    int StringCount() const { return static_cast<int>(strings_.size()); }
+    const StringTableEntry& StringAt(int index) const;
+    // The string number of `text` (IDE 30 when the program has no such string).
+    int StringNumberOf(const std::string& text) const;
+    int32_t StringTableOffset() const { return stringTableOffset_; }
+    // Classes the layout placed; a class loaded after it has no place.
+    int LaidOutClassCount() const { return laidOutClassCount_; }
+    bool CallbackPresent() const { return callbackPresent_; }
+    int32_t StackBase() const { return stackBase_; }
+
+    // The image: exactly ImageSize() bytes once Link has returned.
+    const uint8_t* ImageData() const { return image_.data(); }
+    int32_t ImageSize() const { return imageSize_; }
+    // The buffer the output pass fills; only the output pass writes to it.
+    uint8_t* ImageBuffer() { return image_.data(); }
 
 private:
+    void ResolvePasses();
+    bool BringInMissingClasses();
+    void NumberStaticFields();
+    void CountStaticInitializers();
+    void ListStaticInitializers();
+    void ChooseMain();
+    void CollectString(const std::string& text);
+    void LoadReferencedClass(const std::string& name);
+    void LoadCatchClass(const std::string& name);
+    void BuildTables(CJavaClass* javaClass, int depth);
+    void PlaceStrings(int64_t start);
+    void AllocateImage();
+
+    CJavaClass* mainClass_ = nullptr;
     std::string classPath_;
     std::vector<std::unique_ptr<CJavaClass>> classes_;
+    // First list index of each this-class name: what a walk of the list from
+    // index 0 would find, without the walk.
+    std::unordered_map<std::string, int> classIndexByName_;
     std::array<bool, kMaxClasses + 1> resolved_{};
     std::array<int32_t, kMaxClasses> classOffsets_{};
+    std::array<int32_t, kMaxClasses> classSizes_{};
+    std::array<int32_t, kMaxClasses> classStringBytes_{};
+    std::vector<StaticFieldEntry> staticFields_;
+    int clinitCount_ = 0;
+    std::vector<int32_t> clinitList_;
+    CJavaClass* entryClass_ = nullptr;
+    int entryMethod_ = -1;
+    int laidOutClassCount_ = 0;
+
+    std::vector<uint8_t> image_;
+    int32_t imageSize_ = 0;
+
+    // Filled with texts only by the resolution, then rebuilt with offsets by
+    // the layout in the same order.
+    std::vector<StringTableEntry> strings_;
+    int32_t stringTableOffset_ = 0;
+    bool callbackPresent_ = false; // nothing sets it: the header's callback stays 0
+    int32_t stackBase_ = 0;
 };

@@ -4,7 +4,12 @@
 #include "driver/RunSettings.h"
 #include "errors/EError.h"
 
-CMOXLinker::CMOXLinker() { classes_.reserve(kMaxClasses); }
+CMOXLinker::CMOXLinker()
+{
+    classes_.reserve(kMaxClasses);
+    staticFields_.reserve(kMaxStaticFields);
+    strings_.reserve(kMaxStrings);
+}
 
 CMOXLinker::~CMOXLinker() = default;
 
@@ -12,10 +17,14 @@ CJavaClass* CMOXLinker::FindOrLoadClass(const std::string& name)
 {
     // By the name inside each class file, not the name it was asked for: a
     // file whose declared name differs is not found under the name asked.
-    for (const std::unique_ptr<CJavaClass>& javaClass : classes_)
-        if (javaClass->ThisClassName() == name)
-            return javaClass.get();
-    return LoadClass(name);
+    const int index = FindClassIndex(name);
+    return index >= 0 ? classes_[index].get() : LoadClass(name);
+}
+
+int CMOXLinker::FindClassIndex(const std::string& name) const
+{
+    const auto found = classIndexByName_.find(name);
+    return found == classIndexByName_.end() ? -1 : found->second;
 }
 
 CJavaClass* CMOXLinker::LoadClass(const std::string& name)
@@ -31,17 +40,19 @@ CJavaClass* CMOXLinker::LoadClass(const std::string& name)
     const int index = ClassCount();
     resolved_[index] = false;
     classOffsets_[index] = 0;
+    // emplace keeps the first class of a name, as a walk from index 0 would.
+    classIndexByName_.emplace(javaClass->ThisClassName(), index);
     classes_.push_back(std::move(javaClass));
     return classes_.back().get();
 }
 
 int CMOXLinker::ClassIndexOf(const std::string& name)
 {
-    const CJavaClass* javaClass = FindOrLoadClass(name);
-    for (int index = 0; index < ClassCount(); ++index)
-        if (classes_[index].get() == javaClass)
-            return index;
-    throw EError(ecLNK, 3, name);
+    const int index = FindClassIndex(name);
+    if (index >= 0)
+        return index;
+    LoadClass(name); // appended last, whatever name the file declares
+    return ClassCount() - 1;
 }
 
 CJavaClass* CMOXLinker::ClassAt(int index) const
@@ -73,4 +84,24 @@ void CMOXLinker::SetClassOffset(int index, int32_t offset)
 {
     ClassAt(index);
     classOffsets_[index] = offset;
+}
+
+int32_t CMOXLinker::ClassSize(int index) const
+{
+    ClassAt(index);
+    return classSizes_[index];
+}
+
+int32_t CMOXLinker::ClassStringBytes(int index) const
+{
+    ClassAt(index);
+    return classStringBytes_[index];
+}
+
+int32_t CMOXLinker::ClassOffsetOf(const CJavaClass* javaClass) const
+{
+    for (int index = 0; index < ClassCount(); ++index)
+        if (classes_[index].get() == javaClass)
+            return classOffsets_[index];
+    throw EError(ecIDE, 19, javaClass != nullptr ? javaClass->ThisClassName() : std::string());
 }

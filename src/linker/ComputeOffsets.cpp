@@ -1,0 +1,120 @@
+#include "linker/CMOXLinker.h"
+
+#include "classfile/JavaOpcodes.h"
+#include "driver/Console.h"
+#include "driver/RunSettings.h"
+#include "errors/EError.h"
+
+// Decides where every byte of the image goes before any byte exists. The
+// output pass writes in exactly this order and checks each place against
+// what is decided here, so the two cannot drift apart unnoticed.
+//
+//   header 20 | class records | code | string index table | string records
+//
+// Running positions are 64-bit: a program far over the limit must reach the
+// size check below instead of wrapping around.
+
+namespace {
+
+constexpr int64_t kHeaderSize = 20;
+constexpr int64_t kClassHeaderSize = 3;
+constexpr int64_t kMethodSlotSize = 7;
+constexpr int64_t kHandlerSize = 8;
+constexpr int64_t kStringHeaderSize = 10;
+
+} // namespace
+
+void CMOXLinker::ComputeOffsets()
+{
+    if (Settings().TraceLinker)
+        DebugPrint("Linker: Computing offsets.");
+    laidOutClassCount_ = ClassCount();
+    int64_t running = kHeaderSize;
+
+    for (int index = 0; index < ClassCount(); ++index) {
+        CJavaClass& c = *classes_[index];
+        classOffsets_[index] = static_cast<int32_t>(running);
+        int64_t relative = kClassHeaderSize;
+        running += kClassHeaderSize;
+        for (int k = 0; k < c.MethodTableCount(); ++k) {
+            c.SetMethodTableImageOffset(k, static_cast<uint16_t>(running));
+            c.SetMethodTableClassOffset(k, static_cast<uint16_t>(relative));
+            running += kMethodSlotSize;
+            relative += kMethodSlotSize;
+        }
+        classSizes_[index] = static_cast<int32_t>(relative);
+    }
+
+    for (int index = 0; index < ClassCount(); ++index) {
+        CJavaClass& c = *classes_[index];
+        const int64_t start = running;
+        for (int method = 0; method < c.MethodCount(); ++method) {
+            if (Settings().TraceLinker)
+                DebugPrint("Offset of %s is %d", c.MethodName(method).c_str(), static_cast<int>(running));
+            c.SetCodeOffset(method, static_cast<int32_t>(running));
+            running += int64_t{c.CodeLength(method)} + PrologueLength(c, method);
+            const int handlers = c.ExceptionCount(method);
+            if (handlers > 0)
+                running += 1 + kHandlerSize * handlers;
+        }
+        classSizes_[index] += static_cast<int32_t>(running - start);
+    }
+
+    stringTableOffset_ = static_cast<int32_t>(running);
+    PlaceStrings(running);
+}
+
+void CMOXLinker::PlaceStrings(int64_t start)
+{
+    // The list is rebuilt from the code in the order the resolution found the
+    // strings; equal texts share one record, whichever class uses them.
+    strings_.clear();
+    std::vector<int> ownerOf; // class list index of each entry's class
+    for (int index = 0; index < ClassCount(); ++index) {
+        const CJavaClass& c = *classes_[index];
+        classStringBytes_[index] = 0;
+        for (int method = 0; method < c.MethodCount(); ++method) {
+            const uint32_t length = c.CodeLength(method);
+            uint32_t pc = 0;
+            while (pc < length) {
+                const uint32_t at = pc;
+                const int opcode = c.NextInstruction(method, pc);
+                if (opcode != opLdc && opcode != opLdcW)
+                    continue;
+                const int constant = opcode == opLdc ? c.CodeByte(method, at + 1) : c.CodeWord(method, at + 1);
+                const std::string& text = c.StringText(constant);
+                bool known = false;
+                for (const StringTableEntry& entry : strings_)
+                    known = known || entry.text == text;
+                if (known)
+                    continue;
+                if (StringCount() >= kMaxStrings)
+                    throw EError(ecIDE, 31, kMaxStrings);
+                StringTableEntry entry;
+                entry.text = text;
+                entry.javaClass = classes_[index].get();
+                entry.constantIndex = constant;
+                entry.ordinal = StringCount();
+                strings_.push_back(std::move(entry));
+                ownerOf.push_back(index);
+            }
+        }
+    }
+    if (StringCount() >= kMaxStrings)
+        throw EError(ecIDE, 31, kMaxStrings);
+
+    // Room for the index table is the rebuilt list's own count, so every
+    // string has an index entry whatever the resolution counted.
+    int64_t position = start + 2 * int64_t{StringCount()};
+    for (int number = 0; number < StringCount(); ++number) {
+        StringTableEntry& entry = strings_[number];
+        const int64_t bytes = kStringHeaderSize + static_cast<int64_t>(entry.text.size());
+        entry.imageOffset = static_cast<int32_t>(position);
+        position += bytes;
+        classStringBytes_[ownerOf[number]] += static_cast<int32_t>(bytes);
+    }
+
+    if (position > kMaxImageSize)
+        throw EError(ecLNK, 8);
+    imageSize_ = static_cast<int32_t>(position);
+}

@@ -1,0 +1,214 @@
+#include "linker/CMOXLinker.h"
+
+#include "driver/Console.h"
+#include "driver/RunSettings.h"
+#include "errors/EError.h"
+#include "image/OutputPass.h"
+
+#include <new>
+
+namespace {
+
+const char* const kExceptionRoot = "java/lang/Throwable";
+
+// Classes the image header names; the String class only matters when the
+// program has a string constant.
+const char* const kHeaderClasses[] = {"java/lang/Object", "java/lang/Throwable", "java/lang/OutOfMemoryError"};
+const char* const kStringClass = "java/lang/String";
+
+// Own method `name` `descriptor` of a class, or -1: lookups that find nothing
+// are the normal case here, so they do not go through the raising queries.
+int OwnMethod(const CJavaClass& javaClass, const std::string& name, const std::string& descriptor)
+{
+    for (int i = 0; i < javaClass.MethodCount(); ++i)
+        if (javaClass.MethodName(i) == name && javaClass.MethodDescriptor(i) == descriptor)
+            return i;
+    return -1;
+}
+
+// Method-table entry `name` `descriptor`, searched from the last, or -1.
+int TableEntry(const CJavaClass& javaClass, const std::string& name, const std::string& descriptor)
+{
+    const std::vector<MethodTableEntry>& table = javaClass.MethodTable();
+    for (int k = static_cast<int>(table.size()) - 1; k >= 0; --k)
+        if (table[k].methodName == name && table[k].descriptor == descriptor)
+            return k;
+    return -1;
+}
+
+// A static field the image keeps a slot for. A final field of a primitive
+// type counts as a constant only when the class file gives its value: a
+// static final assigned by a static initializer is written and read through
+// its slot, and without one it would share another field's slot.
+bool NeedsStaticSlot(const CJavaClass& javaClass, int field)
+{
+    if (!javaClass.FieldIsStatic(field))
+        return false;
+    return !javaClass.FieldIsConstant(field) || javaClass.Field(field).constantValueIndex == 0;
+}
+
+} // namespace
+
+void CMOXLinker::Link(const std::string& className, const std::string& classPath)
+{
+    image_.clear();
+    imageSize_ = 0;
+    classPath_ = classPath;
+    mainClass_ = FindOrLoadClass(className);
+    LinkingPass();
+    AllocateImage();
+    // The first multiple of 16 above the image, where the module's stack
+    // starts; only the unpadded test setting asks for none.
+    stackBase_ = Settings().NoImagePadding ? 0 : (imageSize_ / 16 + 1) * 16;
+    WriteMoxImage(*this);
+}
+
+void CMOXLinker::AllocateImage()
+{
+    try {
+        image_.assign(static_cast<size_t>(imageSize_), 0);
+    } catch (const std::bad_alloc&) {
+        throw EError(ecSYS, 30);
+    }
+}
+
+void CMOXLinker::LinkingPass()
+{
+    if (Settings().TraceLinker)
+        DebugPrint("Linker: linking pass");
+    // The exception root is part of every program: the module's own errors
+    // are thrown through it.
+    FindOrLoadClass(kExceptionRoot);
+    // Super classes no instruction names and header classes no code reaches
+    // are brought in and resolved like the rest, so that every class the
+    // image needs is laid out, numbered and scanned for strings.
+    do
+        ResolvePasses();
+    while (BringInMissingClasses());
+    NumberStaticFields();
+    for (int index = 0; index < ClassCount(); ++index)
+        BuildTables(classes_[index].get());
+    CountStaticInitializers();
+    ComputeOffsets();
+    ListStaticInitializers();
+    ChooseMain();
+    // main's code follows the prologue that calls the static initializers,
+    // so its lines move with it.
+    entryClass_->ShiftLineNumbers(entryMethod_, 3 * clinitCount_);
+}
+
+void CMOXLinker::ResolvePasses()
+{
+    bool resolvedAny = true;
+    while (resolvedAny) {
+        resolvedAny = false;
+        // The count is read anew on every step: classes appended during the
+        // pass are resolved in the same pass.
+        for (int index = 0; index < ClassCount(); ++index) {
+            if (resolved_[index])
+                continue;
+            ResolveClass(classes_[index].get());
+            resolved_[index] = true;
+            resolvedAny = true;
+        }
+    }
+}
+
+bool CMOXLinker::BringInMissingClasses()
+{
+    const int before = ClassCount();
+    for (int index = 0; index < ClassCount(); ++index) {
+        const CJavaClass& javaClass = *classes_[index];
+        if (javaClass.HasSuperClass() && FindClassIndex(javaClass.SuperClassName()) < 0)
+            FindOrLoadClass(javaClass.SuperClassName());
+    }
+    for (const char* name : kHeaderClasses)
+        if (FindClassIndex(name) < 0)
+            FindOrLoadClass(name);
+    if (!strings_.empty() && FindClassIndex(kStringClass) < 0)
+        FindOrLoadClass(kStringClass);
+    return ClassCount() != before;
+}
+
+void CMOXLinker::NumberStaticFields()
+{
+    staticFields_.clear();
+    for (int index = 0; index < ClassCount(); ++index) {
+        CJavaClass& javaClass = *classes_[index];
+        for (int field = 0; field < javaClass.FieldCount(); ++field) {
+            if (!NeedsStaticSlot(javaClass, field))
+                continue;
+            if (StaticFieldCount() >= kMaxStaticFields)
+                throw EError(ecLNK, 7);
+            javaClass.SetFieldSlot(field, static_cast<uint16_t>(StaticFieldCount()));
+            staticFields_.push_back({field, &javaClass});
+        }
+    }
+    // The last table slot is reserved: exactly one field too many is told
+    // apart from many too many.
+    if (StaticFieldCount() > kMaxStaticFields - 1)
+        throw EError(ecIDE, 41, kMaxStaticFields - 1);
+}
+
+void CMOXLinker::CountStaticInitializers()
+{
+    clinitCount_ = 0;
+    for (int index = 0; index < ClassCount(); ++index)
+        if (TableEntry(*classes_[index], "<clinit>", "()V") >= 0)
+            ++clinitCount_;
+}
+
+void CMOXLinker::ListStaticInitializers()
+{
+    clinitList_.clear();
+    for (int index = 0; index < ClassCount(); ++index) {
+        const CJavaClass& javaClass = *classes_[index];
+        const int entry = TableEntry(javaClass, "<clinit>", "()V");
+        if (entry >= 0)
+            clinitList_.push_back(javaClass.MethodTable()[entry].imageOffset);
+    }
+}
+
+void CMOXLinker::ChooseMain()
+{
+    // The named class comes first in the list, so its own main wins
+    // whenever it has one; a main in a class it uses is passed over.
+    for (int index = 0; index < ClassCount(); ++index) {
+        const int method = OwnMethod(*classes_[index], "main", "()V");
+        if (method >= 0) {
+            entryClass_ = classes_[index].get();
+            entryMethod_ = method;
+            return;
+        }
+    }
+    throw EError(ecLNK, 2);
+}
+
+int32_t CMOXLinker::PrologueLength(const CJavaClass& javaClass, int method) const
+{
+    // Every method called main gets the prologue, whatever its class and
+    // descriptor: the layout, the writer and the line translation agree on it.
+    return javaClass.MethodName(method) == "main" ? 3 * clinitCount_ : 0;
+}
+
+const StaticFieldEntry& CMOXLinker::StaticFieldAt(int index) const
+{
+    if (index < 0 || index >= StaticFieldCount())
+        throw EError(ecIDE, 48);
+    return staticFields_[index];
+}
+
+const StringTableEntry& CMOXLinker::StringAt(int index) const
+{
+    if (index < 0 || index >= StringCount())
+        throw EError(ecIDE, 48);
+    return strings_[index];
+}
+
+int CMOXLinker::StringNumberOf(const std::string& text) const
+{
+    for (const StringTableEntry& entry : strings_)
+        if (entry.text == text)
+            return entry.ordinal;
+    throw EError(ecIDE, 30);
+}
