@@ -1,9 +1,36 @@
 #include "driver/Stages.h"
 
-#include "errors/EError.h"
+#include "image/LinkedProgramMap.h"
+#include "linker/CMOXLinker.h"
 
-RunImage LinkProgram(const std::string& /*className*/, const std::string& /*classPath*/)
+#include <memory>
+
+namespace {
+
+// The current linker: one per run, kept until the process ends, because the
+// listener explains the module's exception reports from its classes and
+// layout long after the link.
+std::unique_ptr<CMOXLinker> currentLinker;
+std::unique_ptr<LinkedProgramMap> currentProgram;
+
+// The download sends whole blocks of 16 bytes, so its last block reads past
+// the image: zeros, as after an image read from a file.
+constexpr size_t kImageTail = 20;
+
+} // namespace
+
+RunImage LinkProgram(const std::string& className, const std::string& classPath)
 {
-    // The linker is not part of this build yet.
-    throw EError(ecIDE, 48);
+    currentProgram.reset();
+    currentLinker = std::make_unique<CMOXLinker>();
+    currentLinker->Link(className, classPath);
+    currentProgram = std::make_unique<LinkedProgramMap>(*currentLinker);
+
+    RunImage image;
+    const uint8_t* data = currentLinker->ImageData();
+    image.length = currentLinker->ImageSize();
+    image.bytes.assign(data, data + image.length);
+    image.bytes.resize(image.bytes.size() + kImageTail, 0);
+    image.program = currentProgram.get();
+    return image;
 }
