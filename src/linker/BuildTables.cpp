@@ -18,22 +18,29 @@ void AppendEntry(std::vector<Entry>& table, size_t capacity, Entry entry)
 
 } // namespace
 
-void CMOXLinker::BuildTables(CJavaClass* javaClass) { BuildTables(javaClass, 0); }
+void CMOXLinker::BuildTables(CJavaClass* javaClass)
+{
+    std::vector<const CJavaClass*> chain;
+    BuildTables(javaClass, chain);
+}
 
-void CMOXLinker::BuildTables(CJavaClass* javaClass, int depth)
+void CMOXLinker::BuildTables(CJavaClass* javaClass, std::vector<const CJavaClass*>& chain)
 {
     CJavaClass& c = *javaClass;
     if (c.TablesBuilt())
         return;
-    // A chain of super classes longer than the class list can hold has a
-    // loop in it: class files that name each other as super class.
-    if (depth > kMaxClasses)
-        throw EError(ecJVM, 20, c.RequestedName());
+    // Class files that name each other as super class would have each wait
+    // for the other's tables.
+    for (const CJavaClass* waiting : chain)
+        if (waiting == &c)
+            throw EError(ecJVM, 20, c.RequestedName());
 
     const CJavaClass* super = nullptr;
     if (c.HasSuperClass()) {
         CJavaClass* loaded = FindOrLoadClass(c.SuperClassName());
-        BuildTables(loaded, depth + 1);
+        chain.push_back(&c);
+        BuildTables(loaded, chain);
+        chain.pop_back();
         super = loaded;
     }
 

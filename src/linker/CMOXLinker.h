@@ -119,7 +119,7 @@ private:
     void CollectString(const std::string& text);
     void LoadReferencedClass(const std::string& name);
     void LoadCatchClass(const std::string& name);
-    void BuildTables(CJavaClass* javaClass, int depth);
+    void BuildTables(CJavaClass* javaClass, std::vector<const CJavaClass*>& chain);
     void PlaceStrings(int64_t start);
     void AllocateImage();
 

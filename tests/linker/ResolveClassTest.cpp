@@ -1,0 +1,163 @@
+#include "LinkTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+using CodeMaker = std::function<ClassFileBuilder::Method(ClassFileBuilder&)>;
+
+// Main's main is made by the row; the minimal library is there, and so is a
+// tolve/core/CPU with one native method that the table does not know.
+LinkResult LinkMain(const CodeMaker& makeMain, const TempDir& dir)
+{
+    WriteMinimalLibrary(dir);
+    ClassFileBuilder cpu("tolve/core/CPU");
+    ClassFileBuilder::Method bogus;
+    bogus.accessFlags = afStatic | afNative;
+    bogus.name = "bogus";
+    bogus.descriptor = "()V";
+    bogus.hasCode = false;
+    cpu.AddMethod(bogus);
+    WriteClass(dir, "tolve/core/CPU", cpu);
+    ClassFileBuilder main("Main");
+    main.AddMethod(makeMain(main));
+    WriteClass(dir, "Main", main);
+    return LinkClass(dir.Path(), "Main");
+}
+
+CodeMaker Code(std::vector<uint8_t> code)
+{
+    return [code](ClassFileBuilder&) { return CodeMethod("main", "()V", code, 1); };
+}
+
+struct ErrorRow {
+    const char* name;
+    CodeMaker main;
+    std::string printed; // before the error; "<dir>" stands for the class path
+    std::string error;
+};
+
+std::string WithDir(std::string text, const std::string& dir)
+{
+    for (size_t at = text.find("<dir>"); at != std::string::npos; at = text.find("<dir>", at))
+        text.replace(at, 5, dir);
+    return text;
+}
+
+TEST(ResolveClassTest, RejectedCodeAndMissingClasses)
+{
+    const auto loadsMissing = [](uint8_t opcode) {
+        return [opcode](ClassFileBuilder& c) {
+            const uint16_t ref = opcode == 0xBB ? c.Class("Missing") : c.Methodref("Missing", "f", "()V");
+            return CodeMethod("main", "()V", {opcode, Hi(ref), Lo(ref), 0xB1}, 1);
+        };
+    };
+    const std::string missingPrinted = "[Error JVM-0017] Unable to load class file: `Missing', '<dir>/Missing.class'.\n";
+    const ErrorRow rows[] = {
+        {"ladd, even where it never runs", Code({0xB1, 0x61, 0xB1}), "", "[Error LNK-0010] Unsupported float or long operation.\n"},
+        {"lconst_0", Code({0x09, 0x58, 0xB1}), "", "[Error LNK-0010] Unsupported float or long operation.\n"},
+        {"dcmpg", Code({0x0E, 0x0E, 0x98, 0x57, 0xB1}), "", "[Error LNK-0010] Unsupported float or long operation.\n"},
+        {"i2l", Code({0x04, 0x85, 0x58, 0xB1}), "", "[Error LNK-0010] Unsupported float or long operation.\n"},
+        {"ldc of an int",
+         [](ClassFileBuilder& c) {
+             const uint16_t value = c.Integer(100000);
+             return CodeMethod("main", "()V", {0x12, Lo(value), 0x57, 0xB1}, 1);
+         },
+         "", "[Error JVM-0029] Method Main::main contains a constant out of range (Integer 100000).\n"},
+        {"ldc_w of a float",
+         [](ClassFileBuilder& c) {
+             const uint16_t value = c.Float(0x3FC00000);
+             return CodeMethod("main", "()V", {0x13, Hi(value), Lo(value), 0x57, 0xB1}, 1);
+         },
+         "", "[Error JVM-0029] Method Main::main contains a constant out of range (Float 1.500000).\n"},
+        {"invokeinterface",
+         [](ClassFileBuilder& c) {
+             const uint16_t ref = c.InterfaceMethodref("Greeter", "greet", "()V");
+             return CodeMethod("main", "()V", {0x01, 0xB9, Hi(ref), Lo(ref), 0x01, 0x00, 0xB1}, 1);
+         },
+         "", "[Error JVM-0032] Interfaces are not currently supported.\n"},
+        {"a called class that is missing", loadsMissing(0xB8), missingPrinted, "[Error LNK-0003] Unable to load class `Missing'.\n"},
+        {"a class made with new that is missing", loadsMissing(0xBB), missingPrinted,
+         "[Error LNK-0003] Unable to load class `Missing'.\n"},
+        {"a caught class that is missing",
+         [](ClassFileBuilder& c) {
+             ClassFileBuilder::Method method = CodeMethod("main", "()V", {0x00, 0xB1, 0x57, 0xB1}, 1);
+             method.handlers = {{0, 1, 2, c.Class("Missing")}};
+             return method;
+         },
+         missingPrinted, "[Error LNK-0003] Unable to load class `Missing'.\n"},
+        {"a native method the module lacks",
+         [](ClassFileBuilder& c) {
+             const uint16_t ref = c.Methodref("tolve/core/CPU", "bogus", "()V");
+             return CodeMethod("main", "()V", {0xB8, Hi(ref), Lo(ref), 0xB1}, 1);
+         },
+         "", "[Error LNK-0004] Unknown native method `tolve/core/CPU.bogus'.\n"},
+        // A final field of a primitive type is a constant to the linker and
+        // gets no place in the object, so the constructor's store fails.
+        {"a final int instance field",
+         [](ClassFileBuilder& c) {
+             c.AddField({afFinal, "start", "I", c.Integer(3)});
+             const uint16_t ref = c.Fieldref("Main", "start", "I");
+             return CodeMethod("main", "()V", {0x01, 0x06, 0xB5, Hi(ref), Lo(ref), 0xB1}, 1);
+         },
+         "", "[Error JVM-0028] Cannot find linked field (Main.start).\n"},
+    };
+    for (const ErrorRow& row : rows) {
+        TempDir dir;
+        const LinkResult result = LinkMain(row.main, dir);
+        EXPECT_EQ(result.printed, WithDir(row.printed, dir.Path())) << row.name;
+        EXPECT_EQ(result.error, row.error) << row.name;
+    }
+}
+
+// A handler without a catch type names no class; the image gives it the
+// exception root.
+TEST(ResolveClassTest, CatchAllHandlerLoadsNothing)
+{
+    TempDir dir;
+    const LinkResult result = LinkMain(
+        [](ClassFileBuilder&) {
+            ClassFileBuilder::Method method = CodeMethod("main", "()V", {0x00, 0xB1, 0x57, 0xB1}, 1);
+            method.handlers = {{0, 1, 2, 0}};
+            return method;
+        },
+        dir);
+    ASSERT_EQ(result.error, "");
+    const CMOXLinker& linker = *result.linker;
+    EXPECT_EQ(linker.ClassCount(), 4); // Main, Throwable, Object, OutOfMemoryError
+    const int table = linker.ClassAt(0)->CodeOffset(0) + 4;
+    EXPECT_EQ(linker.ImageData()[table + 5] * 256 + linker.ImageData()[table + 6],
+              linker.ClassOffset(linker.FindClassIndex("java/lang/Throwable")));
+}
+
+// `count` distinct strings loaded with ldc_w in main, plus one of them
+// again in a second class.
+std::string LinkWithStrings(int count)
+{
+    TempDir dir;
+    return LinkMain(
+               [count](ClassFileBuilder& c) {
+                   std::vector<uint8_t> code;
+                   for (int i = 0; i < count; ++i) {
+                       const uint16_t s = c.String("s" + std::to_string(i));
+                       code.insert(code.end(), {0x13, Hi(s), Lo(s), 0x57});
+                   }
+                   code.push_back(0xB1);
+                   return CodeMethod("main", "()V", code, 1);
+               },
+               dir)
+        .error;
+}
+
+TEST(ResolveClassTest, StringLimits)
+{
+    EXPECT_EQ(LinkWithStrings(127), "");
+    // The 128th is refused when the strings are placed, a 129th already
+    // when the code is read.
+    EXPECT_EQ(LinkWithStrings(128), "[Error IDE-0031] Maximum number of strings exceeded (128).\n");
+    EXPECT_EQ(LinkWithStrings(129), "[Error IDE-0031] Maximum number of strings exceeded (128).\n");
+}
+
+} // namespace
