@@ -1,0 +1,227 @@
+#pragma once
+
+#include "sim/Board.h"
+#include "sim/MoxHeader.h"
+#include "sim/VmFault.h"
+#include "sim/VmHeap.h"
+#include "sim/VmMemory.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+// What the virtual machine needs from the module around it: a way to the
+// host for messages and key requests.
+class VmLink {
+public:
+    virtual ~VmLink() = default;
+    // One message of `kind` (3: text, 4: uncaught exception, ...); the module
+    // frames it for the line.
+    virtual void SendMessage(uint8_t kind, const uint8_t* bytes, size_t size) = 0;
+    // Asks the host for a typed key; the answer comes back through
+    // MoxVm::ProvideKey. False when no host is connected to ask, and the
+    // program gets "no key" at once.
+    virtual bool RequestKey() = 0;
+};
+
+// The Mox virtual machine: runs the image the linker writes, on 16-bit words.
+//
+// Memory map (addresses are image offsets, so a reference is simply where the
+// object lies):
+//   0 .. stack base - 1     the image, read-only (class records, code, strings)
+//   stack base ...          RAM: static fields (header byte 3 bytes), then the
+//                           stack (kStackBytes), then the heap up to the end
+//                           of RAM.
+// docs/simulator.md describes frames, objects and the conventions in full.
+class MoxVm {
+public:
+    // A small module: 16 KiB of RAM above the program for static fields,
+    // stack and heap.
+    static constexpr uint32_t kDefaultRamBytes = 16 * 1024;
+    static constexpr uint32_t kMinRamBytes = 4 * 1024;
+    static constexpr uint32_t kStackBytes = 3 * 1024;
+    // The top of the stack kept free for raising a VM error (the call of
+    // Throwable.throwVMException and the constructors it runs).
+    static constexpr uint32_t kRaiseReserve = 384;
+    // What a frame costs besides its locals: return pc, caller's locals and
+    // caller's method, as a firmware would keep them.
+    static constexpr uint32_t kFrameLinkBytes = 6;
+    // Simulated time of one instruction: a module runs about 100,000 a second.
+    static constexpr int64_t kInstructionUs = 10;
+
+    // The codes of Throwable.throwVMException (runtime/README.md), and ours.
+    enum VmErrorCode : uint8_t {
+        veDivideByZero = 1,
+        veNullPointer = 2,
+        veArrayIndex = 3,
+        veNegativeArraySize = 4,
+        veClassCast = 5,
+        veOutOfMemory = 6,
+        veStackOverflow = 7,
+    };
+
+    enum class State : uint8_t {
+        vsRunning,
+        vsWaitingForKey, // Terminal.getByte asked the host
+        vsEnded,         // main returned
+        vsUncaught,      // an exception nothing caught (reported as kind 4)
+        vsFaulted,       // stopped on a VmFault (reported as kind 1 or 2)
+    };
+
+    // Takes the `length` bytes downloaded into the EEPROM. A bad image
+    // leaves the machine faulted without running anything.
+    MoxVm(const std::vector<uint8_t>& eeprom, uint32_t length, uint32_t ramBytes, Board& board, VmLink& link);
+    ~MoxVm();
+    MoxVm(const MoxVm&) = delete;
+    MoxVm& operator=(const MoxVm&) = delete;
+
+    // Runs until `maxInstructions` have run, the simulated clock has reached
+    // `untilUs`, or the program waits for a key or stops.
+    State Run(uint64_t maxInstructions, int64_t untilUs);
+
+    // The host's answer to a key request: 0..255, or -1 for no key.
+    void ProvideKey(int key);
+
+    State GetState() const { return state_; }
+    bool Stopped() const { return state_ == State::vsEnded || state_ == State::vsUncaught || state_ == State::vsFaulted; }
+    // The instruction being executed; -1 once the program has stopped.
+    int32_t Pc() const { return Stopped() ? -1 : static_cast<int32_t>(pc_); }
+    int64_t NowUs() const { return nowUs_; }
+    uint64_t Instructions() const { return instructions_; }
+    const VmFault& Fault() const { return fault_; }
+    const MoxHeader& Header() const { return header_; }
+    const VmHeap* Heap() const { return heap_.get(); }
+    // For an uncaught exception: its class record and where it was thrown.
+    uint16_t UncaughtClass() const { return uncaughtClass_; }
+    uint16_t UncaughtPc() const { return uncaughtPc_; }
+    // A full collection now; tests use it to look at what stays alive.
+    void CollectGarbage();
+
+private:
+    struct Frame {
+        uint16_t slot;        // method-table slot of the method
+        uint16_t localsBase;  // address of local 0 (the first argument)
+        uint16_t localsCount; // arguments and locals, in words
+        uint16_t operandBase; // where its operand stack starts
+        uint16_t callPc;      // the caller's instruction that made the call
+        bool raisesVmError;   // pushed by the machine to raise a VM error at callPc
+    };
+    struct VmErrorRaised {
+        uint8_t code;
+    };
+    struct Native {
+        uint8_t arguments = 0;
+        bool returnsValue = false;
+        int (MoxVm::*run)(const int16_t* args) = nullptr;
+    };
+
+    void Start();
+    void Execute();
+    void Halt(const VmFault& fault);
+
+    // Operand stack and locals of the current frame.
+    void Push(uint16_t value)
+    {
+        if (sp_ + 2 > stackEnd_)
+            throw VmFault{VmFaultCode::vfStackOverflow, sp_};
+        memory_->Write16(sp_, value);
+        sp_ += 2;
+    }
+    uint16_t Pop()
+    {
+        if (sp_ < frames_.back().operandBase + 2u)
+            throw VmFault{VmFaultCode::vfOperandStack, pc_};
+        sp_ -= 2;
+        return memory_->Read16(sp_);
+    }
+    int16_t PopInt() { return static_cast<int16_t>(Pop()); }
+    uint16_t Peek(uint32_t depth) const; // 0: top
+    uint32_t LocalAddress(uint32_t index) const;
+
+    // Calls, returns and exceptions (MoxVmCalls.cpp).
+    void Invoke(uint16_t slot, uint16_t callPc, bool raisingVmError);
+    void Return(bool withValue);
+    void Throw(uint16_t object, uint16_t throwPc);
+    void RaiseVmError(uint8_t code);
+    uint16_t FindHandler(const Frame& frame, uint16_t pc, uint16_t thrownClass) const;
+    bool IsSubclass(uint16_t classRecord, uint16_t ancestor) const;
+    uint16_t ClassOf(uint16_t object) const { return memory_->Read16(object); }
+
+    // Objects and arrays.
+    uint16_t Allocate(uint32_t size, bool holdsReferences);
+    uint16_t NewArray(int16_t length, bool byteElements);
+    uint32_t ElementAddress(uint16_t array, int16_t index, uint32_t elementSize) const;
+    void MarkRoots();
+
+    // Natives (MoxVmNatives.cpp).
+    void BuildNativeTable();
+    void CallNative(uint16_t index, uint32_t arguments, uint16_t callPc);
+    void BackgroundWork();
+    bool PinLevel(int pin) const;
+    int ArrayLength(uint16_t array) const;
+    void TakeTime(int64_t us);
+    int NativeWriteRegister(const int16_t* args);
+    int NativeReadRegister(const int16_t* args);
+    int NativeWriteObject(const int16_t* args);
+    int NativeDelay(const int16_t* args);
+    int NativeMessage(const int16_t* args);
+    int NativeCount(const int16_t* args);
+    int NativeRcTime(const int16_t* args);
+    int NativePulseIn(const int16_t* args);
+    int NativePulseOut(const int16_t* args);
+    int NativeReadPin(const int16_t* args);
+    int NativeWritePin(const int16_t* args);
+    int NativeShiftIn(const int16_t* args);
+    int NativeShiftOut(const int16_t* args);
+    int NativeCarry(const int16_t* args);
+    int NativeUninstall(const int16_t* args);
+    int NativeInstall(const int16_t* args);
+    int NativeNap(const int16_t* args);
+    int NativeSetOutput(const int16_t* args);
+    int NativeSetInput(const int16_t* args);
+    int NativeReadSram(const int16_t* args);
+    int NativeWriteSram(const int16_t* args);
+    int NativeEeRead(const int16_t* args);
+    int NativeEeWrite(const int16_t* args);
+    int NativeTxInit(const int16_t* args);
+    int NativeRxInit(const int16_t* args);
+    int NativeRxRead(const int16_t* args);
+    int NativeReturnTwo(const int16_t* args);
+    int NativeTimerInit(const int16_t* args);
+    int NativeTimerLatch(const int16_t* args);
+    int NativePwmInstall(const int16_t* args);
+    int NativePwmUpdate(const int16_t* args);
+    int NativeDacInstall(const int16_t* args);
+    int NativeAdcInstall(const int16_t* args);
+    int NativeGetByte(const int16_t* args);
+    // A native that blocks leaves no result yet: it comes with ProvideKey.
+    static constexpr int kNoResultYet = 0x10000;
+
+    Board& board_;
+    VmLink& link_;
+    MoxHeader header_;
+    std::unique_ptr<VmMemory> memory_;
+    std::unique_ptr<VmHeap> heap_;
+    std::array<int16_t, 256> javaOpcodeOf_{};
+    std::array<Native, 64> natives_{};
+
+    State state_ = State::vsRunning;
+    VmFault fault_;
+    uint32_t pc_ = 0;
+    uint32_t instructionPc_ = 0;
+    uint32_t sp_ = 0;
+    uint32_t staticsBase_ = 0;
+    uint32_t stackStart_ = 0;
+    uint32_t stackEnd_ = 0;
+    std::vector<Frame> frames_;
+    bool carry_ = false;
+    int64_t nowUs_ = 0;
+    uint64_t instructions_ = 0;
+    // Where each thrown object was first thrown, as a desktop JVM fixes an
+    // exception's place when it is made: a rethrow (a finally block) keeps it.
+    std::map<uint16_t, uint16_t> throwOrigin_;
+    uint16_t uncaughtClass_ = 0;
+    uint16_t uncaughtPc_ = 0;
+};
