@@ -1,0 +1,3 @@
+#include "sim/SimServer.h"
+
+int main(int argc, char** argv) { return RunSimulator(std::vector<std::string>(argv + 1, argv + argc)); }

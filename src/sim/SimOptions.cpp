@@ -1,0 +1,95 @@
+#include "sim/SimOptions.h"
+
+#include "driver/Console.h"
+#include "sim/MoxVm.h"
+
+#include <cctype>
+
+namespace {
+
+// A decimal number in [low, high]; false otherwise.
+bool ParseNumber(const std::string& text, long low, long high, long& value)
+{
+    if (text.empty() || text.size() > 6)
+        return false;
+    value = 0;
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    return value >= low && value <= high;
+}
+
+SimOptions Failed(const std::string& argument)
+{
+    SimOptions options;
+    options.outcome = SimOptions::ocError;
+    options.error = argument;
+    return options;
+}
+
+} // namespace
+
+SimOptions ParseSimOptions(const std::vector<std::string>& args)
+{
+    SimOptions options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        bool hasValue = i + 1 < args.size();
+        long value = 0;
+        if (arg == "-h" || arg == "--help") {
+            options.outcome = SimOptions::ocUsage;
+            return options;
+        } else if (arg == "--listen-port") {
+            if (!hasValue || !ParseNumber(args[i + 1], 0, 65535, value))
+                return Failed(hasValue ? arg + " " + args[i + 1] : arg);
+            options.listenPort = static_cast<int32_t>(value);
+            ++i;
+        } else if (arg == "--memory") {
+            if (!hasValue || !ParseNumber(args[i + 1], MoxVm::kMinRamBytes, 48 * 1024, value))
+                return Failed(hasValue ? arg + " " + args[i + 1] : arg);
+            options.ramBytes = static_cast<uint32_t>(value);
+            ++i;
+        } else if (arg == "--image") {
+            if (!hasValue)
+                return Failed(arg);
+            options.imageFile = args[++i];
+        } else if (arg == "--pace") {
+            options.paced = true;
+        } else if (arg == "--exit-on-eof") {
+            options.exitOnEof = true;
+        } else {
+            return Failed(arg);
+        }
+    }
+    if (options.listenPort < 0)
+        return Failed("--listen-port");
+    return options;
+}
+
+void PrintSimUsage()
+{
+    static const char* const kLines[] = {
+        "\nmorvane-sim --listen-port <port> [options]\n",
+        "   A Morvane module, simulated: it runs the programs downloaded to it and\n",
+        "   talks the module's serial protocol behind an RFC 2217 server.\n",
+        "\n",
+        "   --listen-port <port> Serve on 127.0.0.1 at <port>; 0 picks a free port.\n",
+        "                 The address is printed as rfc2217://127.0.0.1:<port>.\n",
+        "   --pace        Keep the timing of the 28,800 baud line (10 bits a byte)\n",
+        "                 and of the module's own clock.\n",
+        "   --memory <bytes> RAM for static fields, stack and heap\n",
+        "                 (4096 to 49152, default 16384).\n",
+        "   --image <file> Start with this .mox image in EEPROM, as if downloaded.\n",
+        "   --exit-on-eof End when standard input ends.\n",
+        "   --help        Display this help message\n",
+        "\n",
+        "   e.g. morvane-sim --listen-port 2217\n",
+        "        MorvaneDirect --port rfc2217://127.0.0.1:2217 --listen Hello\n",
+        "   MorvaneDirect --port sim starts a simulator of its own.\n",
+        "\n",
+    };
+    for (const char* line : kLines)
+        ConsoleText(line);
+}

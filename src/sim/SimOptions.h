@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The command line of morvane-sim.
+struct SimOptions {
+    enum Outcome { ocRun, ocUsage, ocError };
+    Outcome outcome = ocRun;
+    std::string error; // the argument at fault, for ocError
+
+    int32_t listenPort = -1; // required; 0 picks a free port
+    bool paced = false;
+    uint32_t ramBytes = 0;   // 0: the module's default
+    std::string imageFile;   // a .mox image the EEPROM holds at power-on
+    bool exitOnEof = false;  // end when standard input ends
+};
+
+SimOptions ParseSimOptions(const std::vector<std::string>& args);
+
+// The usage text.
+void PrintSimUsage();
