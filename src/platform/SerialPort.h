@@ -87,6 +87,7 @@ using SerialPortFactory = std::function<std::unique_ptr<SerialPort>(const std::s
 //   "/dev/..." (a path)  that device
 //   "rfc2217://HOST:PORT" a network port speaking the Telnet COM port option
 //   "<scheme>://..."     a scheme added with RegisterSerialPortScheme
+//   "sim", "sim:OPTIONS" the bundled module simulator (SimulatorPort.cpp)
 // Returns nullptr when the name names no port (a COM number with no device,
 // a malformed URL); the port is created closed.
 std::unique_ptr<SerialPort> CreateSerialPort(const std::string& name);
@@ -98,6 +99,9 @@ void RegisterSerialPortScheme(const std::string& scheme, SerialPortFactory facto
 // The implementations, for the factory and for tests.
 std::unique_ptr<SerialPort> MakePosixSerialPort(const std::string& name, const std::string& device);
 std::unique_ptr<SerialPort> MakeRfc2217Port(const std::string& name, const std::string& host, uint16_t port);
+// nullptr when `name` is not a simulator port name.
+std::unique_ptr<SerialPort> MakeSimulatorPort(const std::string& name);
+bool IsSimulatorPortName(const std::string& name);
 
 // True when `name` is a URL of a scheme CreateSerialPort serves (well formed
 // or not: a malformed one is then reported as a port that cannot be opened).

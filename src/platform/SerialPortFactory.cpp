@@ -96,6 +96,8 @@ void RegisterSerialPortScheme(const std::string& scheme, SerialPortFactory facto
 
 std::unique_ptr<SerialPort> CreateSerialPort(const std::string& name)
 {
+    if (IsSimulatorPortName(name))
+        return MakeSimulatorPort(name);
     std::string scheme = SchemeOf(name);
     if (scheme == kRfc2217Scheme) {
         std::string host;

@@ -83,5 +83,5 @@ std::string ComPortDevice(int number)
 
 bool IsPortDeviceName(const std::string& text)
 {
-    return (!text.empty() && text[0] == '/') || IsSerialPortUrl(text);
+    return (!text.empty() && text[0] == '/') || IsSerialPortUrl(text) || IsSimulatorPortName(text);
 }

@@ -19,5 +19,5 @@ void RememberSerialDevices(std::vector<std::string> devices);
 std::string ComPortDevice(int number);
 
 // True when `text` names a port directly instead of a COM number: a device
-// path, or a network port URL such as "rfc2217://HOST:PORT".
+// path, a network port URL such as "rfc2217://HOST:PORT", or "sim".
 bool IsPortDeviceName(const std::string& text);

@@ -1,0 +1,143 @@
+#include "platform/ChildProcess.h"
+
+#include "platform/Clock.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+// How long a child gets to end by itself once its input has ended.
+constexpr int64_t kStopGraceMs = 1000;
+
+} // namespace
+
+ChildProcess::~ChildProcess() { Stop(); }
+
+int ChildProcess::Start(const std::string& program, const std::vector<std::string>& args)
+{
+    Stop();
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0)
+        return errno;
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        int error = errno;
+        close(in[0]);
+        close(in[1]);
+        return error;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    if (error != 0) {
+        close(in[1]);
+        close(out[0]);
+        return error;
+    }
+    pid_ = pid;
+    tie_ = in[1];
+    output_ = out[0];
+    buffered_.clear();
+    return 0;
+}
+
+bool ChildProcess::ReadLine(std::string& line, int64_t timeoutMs)
+{
+    int64_t deadline = SystemClock().NowMs() + timeoutMs;
+    for (;;) {
+        size_t end = buffered_.find('\n');
+        if (end != std::string::npos) {
+            line = buffered_.substr(0, end);
+            buffered_.erase(0, end + 1);
+            return true;
+        }
+        if (output_ < 0)
+            return false;
+        int64_t left = deadline - SystemClock().NowMs();
+        if (left <= 0)
+            return false;
+        pollfd descriptor{output_, POLLIN, 0};
+        int ready = poll(&descriptor, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return false;
+        char chunk[256];
+        ssize_t n = read(output_, chunk, sizeof chunk);
+        if (n <= 0) {
+            close(output_);
+            output_ = -1;
+            return false;
+        }
+        buffered_.append(chunk, static_cast<size_t>(n));
+    }
+}
+
+bool ChildProcess::Running()
+{
+    if (pid_ < 0)
+        return false;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == 0)
+        return true;
+    pid_ = -1;
+    return false;
+}
+
+void ChildProcess::Stop()
+{
+    if (tie_ >= 0)
+        close(tie_);
+    if (output_ >= 0)
+        close(output_);
+    tie_ = output_ = -1;
+    if (pid_ < 0)
+        return;
+    // The child ends by itself when its input ends: wait for that (a
+    // process descriptor becomes readable when the process ends), then make
+    // sure.
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == 0) {
+        int process = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+        if (process >= 0) {
+            pollfd descriptor{process, POLLIN, 0};
+            poll(&descriptor, 1, static_cast<int>(kStopGraceMs));
+            close(process);
+        }
+        if (waitpid(pid_, &status, WNOHANG) == 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+        }
+    }
+    pid_ = -1;
+}
+
+std::string ExecutableDirectory()
+{
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        return "";
+    std::string text(path, static_cast<size_t>(n));
+    size_t slash = text.rfind('/');
+    return slash == std::string::npos ? "" : text.substr(0, slash);
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// A helper program run as a child of this process and tied to it: its
+// standard input is a pipe this process holds open and never writes, so the
+// child sees its input end when this process goes, however it goes. Its
+// standard output comes back through a pipe (for the line it announces
+// itself with); its standard error is ours.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    // Closes the tie, gives the child a moment to end by itself, then ends it.
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // 0 once the child runs, or the system's error number.
+    int Start(const std::string& program, const std::vector<std::string>& args);
+    // One line of the child's output (without its line end), waiting up to
+    // `timeoutMs`; false when none came or the child's output ended.
+    bool ReadLine(std::string& line, int64_t timeoutMs);
+    bool Running();
+    void Stop();
+
+private:
+    pid_t pid_ = -1;
+    int tie_ = -1;    // the child's standard input
+    int output_ = -1; // the child's standard output
+    std::string buffered_;
+};
+
+// The directory this program's executable lies in ("" when unknown): helper
+// programs are installed next to it.
+std::string ExecutableDirectory();

@@ -1,0 +1,186 @@
+// "sim": the module simulator as a serial port. The simulator program
+// (morvane-sim, installed next to this one) is started on first use as a
+// child tied to this process, serves the module over RFC 2217 on a loopback
+// port it picks itself, and is reached through the same RFC 2217 port as a
+// device server on the network. It stays up for the whole run, like a board
+// on the desk, so reconnecting (the probe, then the download) finds the
+// same module; it ends when this process does.
+//
+// "sim:OPTIONS" passes options on, comma-separated: "pace" (keep the timing
+// of the 28,800 baud line and the module's clock) and "memory=BYTES" (the
+// module's RAM).
+
+#include "platform/ChildProcess.h"
+#include "platform/SerialPort.h"
+
+#include <cctype>
+#include <cerrno>
+#include <map>
+#include <memory>
+
+namespace {
+
+constexpr const char* kSimulatorProgram = "morvane-sim";
+// A simulator announces its port within milliseconds; this bounds what a
+// broken installation costs.
+constexpr int64_t kAnnounceTimeoutMs = 5000;
+
+struct Simulator {
+    ChildProcess process;
+    uint16_t port = 0;
+};
+
+// One simulator per set of options, for the life of the process.
+std::map<std::string, std::unique_ptr<Simulator>>& Simulators()
+{
+    static std::map<std::string, std::unique_ptr<Simulator>> simulators;
+    return simulators;
+}
+
+// The simulator's arguments for the options of a port name; false when an
+// option is not known.
+bool SimulatorArguments(const std::string& options, std::vector<std::string>& args)
+{
+    args = {"--listen-port", "0", "--exit-on-eof"};
+    size_t start = 0;
+    while (start < options.size()) {
+        size_t comma = options.find(',', start);
+        std::string option = options.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        start = comma == std::string::npos ? options.size() : comma + 1;
+        if (option == "pace") {
+            args.push_back("--pace");
+        } else if (option.compare(0, 7, "memory=") == 0 && option.size() > 7 && option.size() <= 12 &&
+                   std::isdigit(static_cast<unsigned char>(option[7]))) {
+            args.push_back("--memory");
+            args.push_back(option.substr(7));
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The port in the simulator's announcement "... rfc2217://127.0.0.1:PORT".
+uint16_t AnnouncedPort(const std::string& line)
+{
+    std::string host;
+    uint16_t port = 0;
+    size_t at = line.find("rfc2217://");
+    if (at == std::string::npos || !ParseRfc2217Url(line.substr(at), host, port))
+        return 0;
+    return port;
+}
+
+class SimulatorPort final : public SerialPort {
+public:
+    SimulatorPort(std::string name, std::string options) : name_(std::move(name)), options_(std::move(options)) {}
+
+    const std::string& Name() const override { return name_; }
+
+    int Open() override
+    {
+        if (port_ && port_->IsOpen())
+            return 0;
+        uint16_t tcpPort = 0;
+        int error = EnsureSimulator(tcpPort);
+        if (error != 0)
+            return error_ = error;
+        port_ = MakeRfc2217Port(name_, "127.0.0.1", tcpPort);
+        error = port_->Open();
+        if (error != 0)
+            error_ = error;
+        return error;
+    }
+
+    void Close() override
+    {
+        if (port_)
+            port_->Close();
+    }
+    bool IsOpen() const override { return port_ && port_->IsOpen(); }
+    bool Configure(const SerialLineSettings& settings) override { return port_ && port_->Configure(settings); }
+    long Read(uint8_t* buffer, size_t size, int64_t timeoutMs) override
+    {
+        return port_ ? port_->Read(buffer, size, timeoutMs) : Closed();
+    }
+    int WaitReadable(int64_t timeoutMs) override { return port_ ? port_->WaitReadable(timeoutMs) : Closed(); }
+    long Write(const uint8_t* data, size_t size, int64_t timeoutMs) override
+    {
+        return port_ ? port_->Write(data, size, timeoutMs) : Closed();
+    }
+    bool SetDTR(bool on) override { return port_ && port_->SetDTR(on); }
+    bool SetRTS(bool on) override { return port_ && port_->SetRTS(on); }
+    bool ReadDSR(bool& on) override
+    {
+        on = false;
+        return port_ && port_->ReadDSR(on);
+    }
+    long InputWaiting() override { return port_ ? port_->InputWaiting() : Closed(); }
+    long OutputWaiting() override { return port_ ? port_->OutputWaiting() : Closed(); }
+    void Purge(bool input, bool output) override
+    {
+        if (port_)
+            port_->Purge(input, output);
+    }
+    void Pause(int64_t ms) override
+    {
+        if (port_)
+            port_->Pause(ms);
+    }
+    int LastError() const override { return port_ && port_->LastError() != 0 ? port_->LastError() : error_; }
+
+private:
+    int Closed()
+    {
+        error_ = EBADF;
+        return -1;
+    }
+
+    int EnsureSimulator(uint16_t& tcpPort)
+    {
+        std::vector<std::string> args;
+        if (!SimulatorArguments(options_, args))
+            return EINVAL;
+        std::unique_ptr<Simulator>& simulator = Simulators()[options_];
+        if (simulator && simulator->process.Running()) {
+            tcpPort = simulator->port;
+            return 0;
+        }
+        simulator = std::make_unique<Simulator>();
+        std::string directory = ExecutableDirectory();
+        std::string program = (directory.empty() ? std::string(".") : directory) + "/" + kSimulatorProgram;
+        int error = simulator->process.Start(program, args);
+        if (error != 0) {
+            simulator.reset();
+            return error;
+        }
+        std::string line;
+        while (simulator->process.ReadLine(line, kAnnounceTimeoutMs)) {
+            simulator->port = AnnouncedPort(line);
+            if (simulator->port != 0)
+                break;
+        }
+        if (simulator->port == 0) {
+            simulator.reset();
+            return ECONNREFUSED;
+        }
+        tcpPort = simulator->port;
+        return 0;
+    }
+
+    std::string name_;
+    std::string options_;
+    std::unique_ptr<SerialPort> port_;
+    int error_ = 0;
+};
+
+} // namespace
+
+bool IsSimulatorPortName(const std::string& name) { return name == "sim" || name.compare(0, 4, "sim:") == 0; }
+
+std::unique_ptr<SerialPort> MakeSimulatorPort(const std::string& name)
+{
+    if (!IsSimulatorPortName(name))
+        return nullptr;
+    return std::make_unique<SimulatorPort>(name, name.size() > 4 ? name.substr(4) : "");
+}
