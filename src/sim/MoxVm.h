@@ -93,6 +93,9 @@ public:
     const VmFault& Fault() const { return fault_; }
     const MoxHeader& Header() const { return header_; }
     const VmHeap* Heap() const { return heap_.get(); }
+    // The address space (null when the image was refused before start).
+    const VmMemory* Memory() const { return memory_.get(); }
+    uint32_t StaticsBase() const { return staticsBase_; }
     // For an uncaught exception: its class record and where it was thrown.
     uint16_t UncaughtClass() const { return uncaughtClass_; }
     uint16_t UncaughtPc() const { return uncaughtPc_; }

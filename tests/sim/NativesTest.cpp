@@ -1,0 +1,287 @@
+// The class library's natives on a module with nothing attached
+// (runtime/README.md): results, the simulated time they take, and the
+// board's state they keep.
+
+#include "sim/VmTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+// A program that calls natives by "Class.method": main is written by the test.
+class NativeProgram {
+public:
+    int Native(const std::string& name, int arguments)
+    {
+        auto it = natives_.find(name);
+        if (it != natives_.end())
+            return it->second;
+        size_t dot = name.find('.');
+        int method = program.assembler.AddNative(program.mainClass, "tolve/core/" + name.substr(0, dot),
+                                                 name.substr(dot + 1), arguments);
+        natives_[name] = method;
+        return method;
+    }
+    // Pushes `args` and calls the native.
+    MoxCode& Call(MoxCode& code, const std::string& name, std::vector<int> args)
+    {
+        int method = Native(name, static_cast<int>(args.size()));
+        for (int arg : args)
+            code.Push(arg);
+        return code.Call(method);
+    }
+
+    TestProgram program;
+
+private:
+    std::map<std::string, int> natives_;
+};
+
+struct CallCase {
+    const char* name;
+    const char* native;
+    std::vector<int> args;
+    bool returnsValue;
+    int result;
+    int64_t takesUs;
+};
+
+TEST(NativesTest, ResultsAndTimeOfSingleCalls)
+{
+    const CallCase cases[] = {
+        {"register out of range", "CPU.readRegister", {300}, true, -1, 0},
+        {"registers start at zero", "CPU.readRegister", {5}, true, 0, 0},
+        {"last SRAM byte", "CPU.readSRAM", {8191}, true, 0, 0},
+        {"SRAM out of range", "CPU.readSRAM", {8192}, true, -1, 0},
+        {"negative SRAM address", "CPU.readSRAM", {-1}, true, -1, 0},
+        {"erased EEPROM", "EEPROM.eeRead", {0}, true, 255, 0},
+        {"EEPROM out of range", "EEPROM.eeRead", {2048}, true, -1, 0},
+        {"an EEPROM write takes 5 ms", "EEPROM.eeWrite", {2047, 7}, true, 1, 5000},
+        {"a write out of range takes nothing", "EEPROM.eeWrite", {2048, 7}, true, 0, 0},
+        {"delay counts 100 us units", "CPU.delay", {25}, false, 0, 2500},
+        {"a negative delay is none", "CPU.delay", {-5}, false, 0, 0},
+        {"count takes its window", "CPU.count", {3, 10, 1}, true, 0, 1000},
+        {"rcTime on a pin at the state", "CPU.rcTime", {3, 100, 0}, true, -1, 1000},
+        {"rcTime on a pin at the other level", "CPU.rcTime", {3, 100, 1}, true, 0, 0},
+        {"pulseIn sees no pulse", "CPU.pulseIn", {2, 50, 1}, true, -1, 500},
+        {"pulseOut takes its length", "CPU.pulseOut", {2, 30}, false, 0, 300},
+        {"shiftIn of a low pin", "CPU.shiftIn", {1, 2, 8, 0}, true, 0, 160},
+        {"shiftIn clamps to 16 bits", "CPU.shiftIn", {1, 2, 20, 0}, true, 0, 320},
+        {"the shortest nap", "CPU.nap", {0}, false, 0, 18000},
+        {"the longest nap", "CPU.nap", {9}, false, 0, 18000 * 128},
+        {"a pin out of range reads low", "CPU.readPin", {99}, true, 0, 0},
+        {"no second result yet", "Callback.returnTwo", {}, true, 0, 0},
+        {"the timer before init", "Timer.latch", {}, true, 0, 0},
+        {"the first slot", "CPU.install", {0}, true, 0, 0},
+        {"nothing is ever received", "Uart.rxRead", {0}, true, -1, 0},
+    };
+    for (const CallCase& c : cases) {
+        NativeProgram natives;
+        MoxCode code;
+        natives.Call(code, c.native, c.args);
+        if (c.returnsValue)
+            code.Store(2);
+        code.Op(tReturn);
+        Machine machine(natives.program.Build(code));
+        ASSERT_EQ(machine.Run(), MoxVm::State::vsEnded) << c.name;
+        if (c.returnsValue) {
+            EXPECT_EQ(machine.Static(2), c.result) << c.name;
+        }
+        int64_t instructionsUs = static_cast<int64_t>(machine.vm->Instructions()) * MoxVm::kInstructionUs;
+        EXPECT_EQ(machine.vm->NowUs() - instructionsUs, c.takesUs) << c.name;
+    }
+}
+
+TEST(NativesTest, PinsRegistersAndMemoriesKeepTheirState)
+{
+    NativeProgram n;
+    MoxCode code;
+    n.Call(code, "CPU.writePin", {4, 1});
+    n.Call(code, "CPU.readPin", {4}).Store(2);
+    n.Call(code, "CPU.setInput", {4});
+    n.Call(code, "CPU.readPin", {4}).Store(3); // an input on a bare board keeps its level
+    n.Call(code, "CPU.pulseOut", {5, 10});
+    n.Call(code, "CPU.writeRegister", {10, 0x1FF});
+    n.Call(code, "CPU.readRegister", {10}).Store(4);
+    n.Call(code, "CPU.writeSRAM", {100, 300});
+    n.Call(code, "CPU.readSRAM", {100}).Store(5);
+    n.Call(code, "EEPROM.eeWrite", {7, 0x42}).Op(tPop);
+    n.Call(code, "EEPROM.eeRead", {7}).Store(6);
+    int writeObject = n.Native("CPU.writeObject", 2);
+    code.Push(20).Op(tNew).Class(n.program.object).Op(tDup).Store(7).Call(writeObject);
+    n.Call(code, "CPU.shiftOut", {8, 9, 4, 0, 0b0110}); // most significant first: ends on bit 0
+    code.Op(tReturn);
+    Machine machine(n.program.Build(code));
+    ASSERT_EQ(machine.Run(), MoxVm::State::vsEnded);
+    EXPECT_EQ(machine.Static(2), 1);
+    EXPECT_EQ(machine.Static(3), 1);
+    EXPECT_TRUE(machine.board.IsOutput(5)) << "pulseOut leaves an output";
+    EXPECT_FALSE(machine.board.Level(5)) << "at its level before the pulse";
+    EXPECT_FALSE(machine.board.IsOutput(4));
+    EXPECT_EQ(machine.Static(4), 255);
+    EXPECT_EQ(machine.Static(5), 44);
+    EXPECT_EQ(machine.Static(6), 0x42);
+    uint16_t object = static_cast<uint16_t>(machine.Static(7));
+    EXPECT_EQ(machine.board.Register(20), object & 0xFF);
+    EXPECT_EQ(machine.board.Register(21), object >> 8);
+    EXPECT_TRUE(machine.board.IsOutput(8) && machine.board.IsOutput(9));
+    EXPECT_FALSE(machine.board.Level(8)) << "the last bit sent";
+    EXPECT_FALSE(machine.board.Level(9)) << "the clock ends low";
+
+    // A reset clears the board but the data EEPROM keeps what was written.
+    machine.board.Reset();
+    EXPECT_EQ(machine.board.Eeprom(7), 0x42);
+    EXPECT_EQ(machine.board.Register(10), 0);
+}
+
+TEST(NativesTest, TheTimerCountsTicksOfTheSimulatedClock)
+{
+    NativeProgram n;
+    MoxCode code;
+    n.Call(code, "Timer.init", {});
+    n.Call(code, "CPU.delay", {32767});
+    n.Call(code, "CPU.delay", {32767});
+    n.Call(code, "Timer.latch", {}).Store(2);
+    n.Call(code, "Callback.returnTwo", {}).Store(3);
+    n.Call(code, "Timer.init", {}); // a second init changes nothing
+    n.Call(code, "Timer.latch", {}).Store(4);
+    code.Op(tReturn);
+    Machine machine(n.program.Build(code));
+    ASSERT_EQ(machine.Run(), MoxVm::State::vsEnded);
+    int ticks = machine.Static(2) + machine.Static(3) * 32768;
+    EXPECT_GE(ticks, 65534);
+    EXPECT_LT(ticks, 65534 + 5) << "a few ticks of instructions";
+    EXPECT_EQ(machine.Static(3), 1);
+    EXPECT_GE(machine.Static(4), machine.Static(2));
+}
+
+TEST(NativesTest, PeripheralSlotsAndWhatTheirPinsShow)
+{
+    NativeProgram n;
+    MoxCode code;
+    // Eight claims succeed, the ninth fails; a freed slot is claimed again.
+    for (int i = 0; i < 9; ++i)
+        n.Call(code, "CPU.install", {0}).Store(2);
+    n.Call(code, "CPU.uninstall", {3});
+    n.Call(code, "CPU.install", {0}).Store(3);
+    // A wave of 100 us high and 300 us low on pin 6, in slot 3.
+    n.Call(code, "PWM.install", {3, 6, 10, 30});
+    n.Call(code, "CPU.readPin", {6}).Store(4);
+    n.Call(code, "CPU.delay", {2});
+    n.Call(code, "CPU.readPin", {6}).Store(5);
+    // An analog output in slot 4 whose level the program writes.
+    int dac = n.Native("DAC.install", 3);
+    code.Push(4).Push(7).Push(1).Op(tNewarray).U8(1).Op(tDup).Op(tIstore0).Call(dac);
+    code.Op(tIload0).Push(0).Push(200).Op(tBastore);
+    n.Call(code, "CPU.readPin", {7}).Store(6);
+    code.Op(tIload0).Push(0).Push(10).Op(tBastore);
+    n.Call(code, "CPU.readPin", {7}).Store(7);
+    code.Op(tReturn);
+    Machine machine(n.program.Build(code));
+    ASSERT_EQ(machine.Run(), MoxVm::State::vsEnded);
+    EXPECT_EQ(machine.Static(2), -1);
+    EXPECT_EQ(machine.Static(3), 3);
+    EXPECT_EQ(machine.Static(4), 1) << "the wave starts high";
+    EXPECT_EQ(machine.Static(5), 0) << "and is low 200 us later";
+    EXPECT_EQ(machine.Static(6), 1) << "a level of 200 of 256 reads high";
+    EXPECT_EQ(machine.Static(7), 0);
+}
+
+TEST(NativesTest, BackgroundWorkRunsAtTheNextNativeCall)
+{
+    NativeProgram n;
+    MoxCode code;
+    // A transmitter drains its queue: the read position catches up.
+    int tx = n.Native("Uart.txInit", 5);
+    n.Call(code, "CPU.install", {0}).Op(tIstore1);
+    code.Push(6).Op(tNewarray).U8(1).Op(tIstore0);
+    code.Op(tIload1).Push(3).Push(96).Push(1).Op(tIload0).Call(tx);
+    code.Op(tIload0).Push(1).Push(3).Op(tBastore); // three bytes queued
+    n.Call(code, "CPU.carry", {}).Op(tPop);
+    code.Op(tIload0).Push(0).Op(tBaload).Store(2);
+    // A converter reads its input pin into its result cell.
+    int adc = n.Native("ADC.install", 4);
+    n.Call(code, "CPU.install", {0}).Op(tIstore1);
+    code.Push(1).Op(tNewarray).U8(1).Op(tIstore0);
+    code.Op(tIload1).Push(10).Push(11).Op(tIload0).Call(adc);
+    code.Op(tIload0).Push(0).Op(tBaload).Store(3);
+    n.Call(code, "CPU.writePin", {10, 1});
+    n.Call(code, "CPU.carry", {}).Op(tPop); // the next native call sees the new level
+    code.Op(tIload0).Push(0).Op(tBaload).Store(4);
+    code.Op(tReturn);
+    Machine machine(n.program.Build(code));
+    ASSERT_EQ(machine.Run(), MoxVm::State::vsEnded);
+    EXPECT_EQ(machine.Static(2), 3);
+    EXPECT_TRUE(machine.board.Level(3)) << "the transmit pin idles high";
+    EXPECT_EQ(machine.Static(3), 0);
+    EXPECT_EQ(machine.Static(4), 255);
+}
+
+struct MessageCase {
+    const char* name;
+    int arrayLength; // -1: null
+    int length;
+    std::string text;
+    int vmError;
+};
+
+TEST(NativesTest, MessagesSendTheArraysBytes)
+{
+    const MessageCase cases[] = {
+        {"whole array", 3, 3, "abc", 0},
+        {"length clamped to the array", 3, 10, "abc", 0},
+        {"negative length sends an empty message", 3, -1, "", 0},
+        {"a null array", -1, 1, "", 2},
+    };
+    for (const MessageCase& c : cases) {
+        NativeProgram n;
+        int message = n.Native("CPU.message", 2);
+        MoxCode code;
+        code.Label("start");
+        if (c.arrayLength < 0) {
+            code.Push(0);
+        } else {
+            code.Push(c.arrayLength).Op(tNewarray).U8(1).Op(tIstore0);
+            for (int i = 0; i < c.arrayLength; ++i)
+                code.Op(tIload0).Push(i).Push('a' + i).Op(tBastore);
+            code.Op(tIload0);
+        }
+        code.Push(c.length).Call(message).Label("end").Op(tReturn);
+        code.Label("caught").Op(tPop).Op(tReturn);
+        Machine machine(n.program.Build(code, {{"start", "end", "caught", n.program.throwable}}));
+        ASSERT_EQ(machine.Run(), MoxVm::State::vsEnded) << c.name;
+        EXPECT_EQ(machine.Static(0), c.vmError) << c.name;
+        EXPECT_EQ(machine.link.Text(), c.text) << c.name;
+        EXPECT_EQ(machine.link.Find(3) != nullptr, c.vmError == 0) << c.name << ": one message per call";
+    }
+}
+
+TEST(NativesTest, GetByteAsksTheHostOrAnswersNoKeyAtOnce)
+{
+    for (bool connected : {true, false}) {
+        NativeProgram n;
+        MoxCode code;
+        n.Call(code, "Terminal.getByte", {}).Store(2);
+        code.Op(tReturn);
+        Machine machine(n.program.Build(code));
+        machine.link.hostConnected = connected;
+        MoxVm::State state = machine.Run();
+        EXPECT_EQ(machine.link.keyRequests, 1);
+        if (connected) {
+            ASSERT_EQ(state, MoxVm::State::vsWaitingForKey);
+            uint64_t before = machine.vm->Instructions();
+            EXPECT_EQ(machine.Run(), MoxVm::State::vsWaitingForKey) << "it waits, running nothing";
+            EXPECT_EQ(machine.vm->Instructions(), before);
+            machine.vm->ProvideKey(200);
+            EXPECT_EQ(machine.Run(), MoxVm::State::vsEnded);
+            EXPECT_EQ(machine.Static(2), 200);
+        } else {
+            EXPECT_EQ(state, MoxVm::State::vsEnded);
+            EXPECT_EQ(machine.Static(2), -1);
+        }
+    }
+}
+
+} // namespace
