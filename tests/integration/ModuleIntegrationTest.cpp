@@ -83,8 +83,12 @@ ProcessResult RunUntil(const std::vector<std::string>& args, const std::string& 
             result.output.append(chunk, static_cast<size_t>(n));
     }
     close(out[0]);
+    // Its output closes as it exits; give it a moment to finish exiting.
     int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == 0) {
+    pid_t ended = 0;
+    for (int i = 0; i < 500 && (ended = waitpid(pid, &status, WNOHANG)) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (ended == 0) {
         ADD_FAILURE() << "SIGTERM did not end the run";
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
