@@ -114,9 +114,15 @@ void CJavaClass::SetFieldSlot(int i, uint16_t slot)
 
 bool CJavaClass::FieldIsStatic(int i) const { return (Field(i).accessFlags & afStatic) != 0; }
 
+// Only a field whose value the compiler has put into every use can do
+// without a place in memory: a static final of a primitive type that carries
+// its value in the class file. A final instance field is still stored by its
+// constructor, and a static final assigned by a static initializer is still
+// read from its slot, so both keep one.
 bool CJavaClass::FieldIsConstant(int i) const
 {
-    if ((Field(i).accessFlags & afFinal) == 0)
+    const FieldInfo& field = Field(i);
+    if ((field.accessFlags & afFinal) == 0 || (field.accessFlags & afStatic) == 0 || field.constantValueIndex == 0)
         return false;
     const std::string& descriptor = FieldDescriptor(i);
     return descriptor.empty() || (descriptor[0] != 'L' && descriptor[0] != '[');

@@ -162,10 +162,6 @@ void CJavaClass::ReadFields()
         field.descriptorIndex = ReadU2();
         field.attributeCount = ReadU2();
         field.constantValueIndex = 0;
-        // The slot depends on the flags and the type only, never on whether
-        // a ConstantValue attribute follows.
-        if (!FieldIsConstant(i))
-            field.slot = (field.accessFlags & afStatic) ? staticFields++ : instanceFields++;
         if (Tracing())
             DebugPrint("ClassLoader: field: `%s' of type %s\n", FieldName(i).c_str(), FieldDescriptor(i).c_str());
         for (int a = 0; a < field.attributeCount; ++a) {
@@ -179,6 +175,10 @@ void CJavaClass::ReadFields()
                 SkipBytes(length);
             }
         }
+        // Numbered after the attributes: whether a field is a constant
+        // depends on its ConstantValue.
+        if (!FieldIsConstant(i))
+            field.slot = (field.accessFlags & afStatic) ? staticFields++ : instanceFields++;
     }
 }
 

@@ -36,15 +36,11 @@ int TableEntry(const CJavaClass& javaClass, const std::string& name, const std::
     return -1;
 }
 
-// A static field the image keeps a slot for. A final field of a primitive
-// type counts as a constant only when the class file gives its value: a
-// static final assigned by a static initializer is written and read through
-// its slot, and without one it would share another field's slot.
+// A static field the image keeps a slot for: every one but the constants
+// whose value the compiler has put into each use.
 bool NeedsStaticSlot(const CJavaClass& javaClass, int field)
 {
-    if (!javaClass.FieldIsStatic(field))
-        return false;
-    return !javaClass.FieldIsConstant(field) || javaClass.Field(field).constantValueIndex == 0;
+    return javaClass.FieldIsStatic(field) && !javaClass.FieldIsConstant(field);
 }
 
 } // namespace

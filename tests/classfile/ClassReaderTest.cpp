@@ -264,7 +264,7 @@ TEST(ClassReaderTest, TraceLinesFollowTheParse)
     EXPECT_EQ(quiet.Text(), "") << "tracing is off by default";
 }
 
-TEST(ClassReaderTest, ConstantFieldsGetNoSlot)
+TEST(ClassReaderTest, OnlyValuedStaticFinalsAreConstants)
 {
     TempDir dir;
     ClassFileBuilder b("Slots");
@@ -284,6 +284,8 @@ TEST(ClassReaderTest, ConstantFieldsGetNoSlot)
         {afFinal, "g", "J", {}},
         {afStatic, "h", "Ljava/lang/String;", {}},
         {0, "i", "D", {}},
+        {afFinal | afStatic, "j", "I", seven},
+        {afFinal | afStatic, "k", "Ljava/lang/String;", seven},
     };
     for (const auto& f : fields)
         b.AddField({.accessFlags = f.flags, .name = f.name, .descriptor = f.descriptor, .constantValue = f.constant});
@@ -296,9 +298,13 @@ TEST(ClassReaderTest, ConstantFieldsGetNoSlot)
         int slot;
         int size;
     } expected[] = {
-        {"a", false, true, 0, 1},  {"b", false, false, 0, 1}, {"c", true, false, 0, 1},
-        {"d", true, true, 0, 1},   {"e", false, false, 1, 1}, {"f", false, true, 1, 1},
-        {"g", true, false, 0, 2},  {"h", false, true, 2, 1},  {"i", false, false, 2, 2},
+        // Only a static final of a primitive type with a value is a constant:
+        // a final instance field is stored by its constructor and a static
+        // final without a value by the static initializer.
+        {"a", false, true, 0, 1},  {"b", false, false, 0, 1}, {"c", false, false, 1, 1},
+        {"d", false, true, 1, 1},  {"e", false, false, 2, 1}, {"f", false, true, 2, 1},
+        {"g", false, false, 3, 2}, {"h", false, true, 3, 1},  {"i", false, false, 4, 2},
+        {"j", true, true, 0, 1},   {"k", false, true, 4, 1},
     };
     for (const auto& e : expected) {
         const int i = javaClass->FieldIndex(e.name);
@@ -309,7 +315,7 @@ TEST(ClassReaderTest, ConstantFieldsGetNoSlot)
             EXPECT_EQ(javaClass->FieldSlot(i), e.slot) << e.name;
         }
     }
-    EXPECT_EQ(javaClass->InstanceFieldCount(), 3);
+    EXPECT_EQ(javaClass->InstanceFieldCount(), 5);
     EXPECT_EQ(javaClass->Field(javaClass->FieldIndex("c")).constantValueIndex, seven);
 }
 

@@ -94,15 +94,6 @@ TEST(ResolveClassTest, RejectedCodeAndMissingClasses)
              return CodeMethod("main", "()V", {0xB8, Hi(ref), Lo(ref), 0xB1}, 1);
          },
          "", "[Error LNK-0004] Unknown native method `tolve/core/CPU.bogus'.\n"},
-        // A final field of a primitive type is a constant to the linker and
-        // gets no place in the object, so the constructor's store fails.
-        {"a final int instance field",
-         [](ClassFileBuilder& c) {
-             c.AddField({afFinal, "start", "I", c.Integer(3)});
-             const uint16_t ref = c.Fieldref("Main", "start", "I");
-             return CodeMethod("main", "()V", {0x01, 0x06, 0xB5, Hi(ref), Lo(ref), 0xB1}, 1);
-         },
-         "", "[Error JVM-0028] Cannot find linked field (Main.start).\n"},
     };
     for (const ErrorRow& row : rows) {
         TempDir dir;
