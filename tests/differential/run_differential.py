@@ -1,0 +1,116 @@
+#!/usr/bin/env python3
+"""Runs one program on the desktop JVM and on the simulated module, and compares what each prints.
+
+The desktop run uses the tolve.core stand-ins (tests/hostjvm) and DesktopLauncher; the module run
+is `morvanedirect --port sim --listen`, which links the program against our class library,
+downloads it to the bundled simulator and prints what the program sends. Both get the same
+standard input (keys for Terminal.getByte). An exception nothing catches is compared by class,
+source file and line.
+
+The module run ends when the simulator reports on standard error that the program has stopped,
+the host has shown what came before it, and nothing more arrives; then the host is interrupted
+as a user would (Ctrl-C).
+"""
+import argparse
+import os
+import re
+import select
+import signal
+import subprocess
+import sys
+import time
+
+REPORT = re.compile(r"\[Error IDE-0028\] Unhandled exception in JVM: (\S+)\nException thrown in file '([^']*)' at line (-?\d+)\n")
+LISTENING = "Listening for messages\n"
+
+
+def normalise(text):
+    """The program's output with exception reports reduced to class, file name and line."""
+    def report(match):
+        return "<uncaught %s in %s:%s>\n" % (match.group(1), os.path.basename(match.group(2)), match.group(3))
+    return REPORT.sub(report, text)
+
+
+def run_desktop(args, stdin):
+    result = subprocess.run([args.java, "-cp", args.desktop_classes, "DesktopLauncher", args.program],
+                            input=stdin, capture_output=True, timeout=args.timeout)
+    if result.returncode != 0:
+        sys.exit("desktop run failed (%d):\n%s" % (result.returncode, result.stderr.decode("latin-1")))
+    return result.stdout.decode("latin-1")
+
+
+def run_module(args, stdin):
+    command = [args.morvanedirect, "--port", "sim", "--listen",
+               "--path", args.module_classes + ";" + args.lib, args.program]
+    host = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    host.stdin.write(stdin)
+    host.stdin.close()
+    out, err = b"", b""
+    deadline = time.monotonic() + args.timeout
+    stopped_at = None
+    interrupted = False
+    last_output = time.monotonic()
+    streams = {host.stdout.fileno(): "out", host.stderr.fileno(): "err"}
+    # Until the host has ended and both of its streams are closed (the
+    # simulator it started shares the error stream and ends with it).
+    while streams and time.monotonic() < deadline:
+        ready, _, _ = select.select(list(streams), [], [], 0.05)
+        for fd in ready:
+            chunk = os.read(fd, 65536)
+            if not chunk:
+                del streams[fd]
+            elif streams[fd] == "out":
+                out += chunk
+                last_output = time.monotonic()
+            else:
+                err += chunk
+        if stopped_at is None and re.search(rb"morvane-sim: program (ended|halted)", err):
+            stopped_at = time.monotonic()
+        # The host polls its port every 50 ms: once the program has stopped and
+        # nothing came for a while, everything it sent has been shown.
+        now = time.monotonic()
+        if (not interrupted and stopped_at is not None
+                and now - last_output > args.quiet and now - stopped_at > args.quiet):
+            host.send_signal(signal.SIGINT)
+            interrupted = True
+    if streams:
+        host.kill()
+        host.wait()
+        sys.exit("module run did not end within %d s\nstdout:\n%s\nstderr:\n%s"
+                 % (args.timeout, out.decode("latin-1"), err.decode("latin-1")))
+    host.wait()
+    text = out.decode("latin-1")
+    if LISTENING not in text or stopped_at is None:
+        sys.exit("module run failed (exit %s):\n%s\nstderr:\n%s" % (host.returncode, text, err.decode("latin-1")))
+    return text.split(LISTENING, 1)[1], err.decode("latin-1")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--module-classes", required=True)
+    parser.add_argument("--desktop-classes", required=True)
+    parser.add_argument("--lib", required=True)
+    parser.add_argument("--morvanedirect", required=True)
+    parser.add_argument("--java", default="java")
+    parser.add_argument("--input")
+    parser.add_argument("--timeout", type=float, default=60)
+    parser.add_argument("--quiet", type=float, default=0.3)
+    args = parser.parse_args()
+    stdin = open(args.input, "rb").read() if args.input else b""
+
+    desktop = normalise(run_desktop(args, stdin))
+    module, notices = run_module(args, stdin)
+    module = normalise(module)
+    if desktop != module:
+        import difflib
+        diff = difflib.unified_diff(desktop.splitlines(True), module.splitlines(True), "desktop JVM", "simulated module")
+        sys.stdout.write("".join(diff))
+        sys.stdout.write("\nsimulator:\n" + notices)
+        return 1
+    sys.stdout.write(module)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
