@@ -51,6 +51,7 @@ void SimModule::PowerOn(int64_t nowMs)
 {
     nowMs_ = nowMs;
     StartUp(nowMs);
+    poweringOn_ = true;
 }
 
 void SimModule::SetConnected(bool connected, int64_t nowMs)
@@ -92,6 +93,7 @@ void SimModule::SetDtr(bool on, int64_t nowMs)
 
 void SimModule::StartUp(int64_t nowMs)
 {
+    poweringOn_ = false;
     StopProgram();
     board_.Reset();
     receive_ = Receive::rxCommand;
@@ -105,8 +107,9 @@ void SimModule::EndStartUp(bool pinged)
     MoxHeader header;
     bool runnable = !pinged && ReadMoxHeader(program_, programLength_, header);
     if (!runnable) {
-        if (!pinged)
-            notices_.push_back(programLength_ == 0 ? "no program in EEPROM" : "the program in EEPROM is not a Mox image");
+        // A fresh module without a program is what everyone expects.
+        if (!pinged && !(poweringOn_ && programLength_ == 0))
+            notices_.push_back({programLength_ == 0 ? "no program in EEPROM" : "the program in EEPROM is not a Mox image"});
         mode_ = Mode::mdLoader;
         Send(kEndLoadLoader);
         return;
@@ -115,7 +118,7 @@ void SimModule::EndStartUp(bool pinged)
     mode_ = Mode::mdRunning;
     programStartMs_ = nowMs_;
     stopNoted_ = false;
-    notices_.push_back("program started (" + std::to_string(header.stackBase) + " bytes of program memory)");
+    notices_.push_back({"program started (" + std::to_string(header.stackBase) + " bytes of program memory)"});
     vm_ = std::make_unique<MoxVm>(program_, programLength_, options_.ramBytes, board_, static_cast<VmLink&>(*this));
     NoteProgramStop();
 }
@@ -130,15 +133,17 @@ void SimModule::NoteProgramStop()
     std::string time = " after " + std::to_string(vm_->NowUs() / 1000) + " ms of module time";
     switch (vm_->GetState()) {
     case MoxVm::State::vsEnded:
-        notices_.push_back("program ended: main returned" + time);
+        notices_.push_back({"program ended: main returned" + time, true});
         break;
     case MoxVm::State::vsUncaught:
-        notices_.push_back("program ended: uncaught exception (class record " + std::to_string(vm_->UncaughtClass()) +
-                           ", pc " + std::to_string(vm_->UncaughtPc()) + ")" + time);
+        notices_.push_back({"program ended: uncaught exception (class record " + std::to_string(vm_->UncaughtClass()) +
+                                ", pc " + std::to_string(vm_->UncaughtPc()) + ")" + time,
+                            true});
         break;
     default:
-        notices_.push_back(std::string("program halted: ") + VmFaultText(vm_->Fault().code) + " (" +
-                           Hex(vm_->Fault().address) + ")" + time);
+        notices_.push_back({std::string("program halted: ") + VmFaultText(vm_->Fault().code) + " (" +
+                                Hex(vm_->Fault().address) + ")" + time,
+                            true});
         break;
     }
 }
@@ -196,9 +201,9 @@ int64_t SimModule::NextOutputMs() const
     return (lineFreeUs_ + kByteTimeUs + 999) / 1000;
 }
 
-std::vector<std::string> SimModule::TakeNotices()
+std::vector<SimModule::Notice> SimModule::TakeNotices()
 {
-    std::vector<std::string> notices;
+    std::vector<Notice> notices;
     notices.swap(notices_);
     return notices;
 }

@@ -92,8 +92,13 @@ public:
     // Drops what has not left yet (the server's purge).
     void PurgeOutput() { output_.clear(); }
 
-    // Lines for the simulator's own log: program start and end, faults.
-    std::vector<std::string> TakeNotices();
+    // Lines for the simulator's own log: program start and end, faults. An
+    // end is best shown after the program's last output has been shown.
+    struct Notice {
+        std::string text;
+        bool afterOutput = false;
+    };
+    std::vector<Notice> TakeNotices();
 
     // Puts an image into EEPROM as a download would.
     void LoadProgram(const std::vector<uint8_t>& image);
@@ -145,5 +150,6 @@ private:
 
     std::deque<uint8_t> output_;
     int64_t lineFreeUs_ = 0; // paced: when the line has carried the last byte taken
-    std::vector<std::string> notices_;
+    std::vector<Notice> notices_;
+    bool poweringOn_ = false;
 };

@@ -40,8 +40,13 @@ public:
         while (!StopSignals::Requested() && !finished_) {
             int64_t now = clock.NowMs();
             module_.Run(now);
-            for (std::string& notice : module_.TakeNotices())
-                notices_.push_back(std::move(notice));
+            for (SimModule::Notice& notice : module_.TakeNotices()) {
+                // Notices keep their order: one waits while an earlier one does.
+                if (notice.afterOutput || !notices_.empty())
+                    notices_.push_back(std::move(notice.text));
+                else
+                    PrintNotice(notice.text);
+            }
             Transmit(now);
             PrintDueNotices(now);
             Wait(now);

@@ -245,9 +245,10 @@ TEST(SimModuleTest, ADownloadedProgramRunsAfterTheNextReset)
     // then the kind-5 message of the program's end.
     EXPECT_EQ(out, (Bytes{0x51, 0x05, 0x03, 'H', 'i', 0x7D, 0x5E, 0x7D, 0x5D, 0x05, 0x7E, 0x05, 0x05, 0x7E}));
     EXPECT_EQ(m.module.StatusActivity(), SimModule::acEnded);
-    std::vector<std::string> notices = m.module.TakeNotices();
+    std::vector<SimModule::Notice> notices = m.module.TakeNotices();
     ASSERT_FALSE(notices.empty());
-    EXPECT_NE(notices.back().find("main returned"), std::string::npos) << notices.back();
+    EXPECT_NE(notices.back().text.find("main returned"), std::string::npos) << notices.back().text;
+    EXPECT_TRUE(notices.back().afterOutput);
 }
 
 TEST(SimModuleTest, KeyRequestsWaitForTheHostsAnswer)
