@@ -8,6 +8,11 @@ packages=(
   ecj                                  # compiles our Java class library and test programs
   python3-serial                       # the RFC 2217 server the port and integration tests talk to
 )
+# The desktop JVM the simulator's output is compared with: any JDK will do,
+# whichever package brought it.
+if ! command -v javac >/dev/null 2>&1; then
+  packages+=(default-jdk-headless)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
