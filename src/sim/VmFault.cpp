@@ -11,7 +11,7 @@ const char* VmFaultText(VmFaultCode code)
     case VmFaultCode::vfWriteOutOfRange: return "a write outside the RAM";
     case VmFaultCode::vfBadMethodSlot: return "a call through a bad method slot";
     case VmFaultCode::vfBadNative: return "a native method the firmware does not have";
-    case VmFaultCode::vfStackOverflow: return "the stack overflowed while an error was being raised";
+    case VmFaultCode::vfStackOverflow: return "the stack overflowed into the end of its reserve";
     case VmFaultCode::vfOperandStack: return "an instruction took more operands than its frame holds";
     case VmFaultCode::vfBadLocal: return "a local variable beyond the frame";
     case VmFaultCode::vfBadClass: return "a class record chain that does not end";

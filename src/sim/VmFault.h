@@ -17,7 +17,7 @@ enum class VmFaultCode : uint8_t {
     vfWriteOutOfRange = 5,    // a write outside RAM (program memory is read-only)
     vfBadMethodSlot = 6,      // a call through a slot that is not one
     vfBadNative = 7,          // a native index or argument count the firmware does not have
-    vfStackOverflow = 8,      // the stack overflowed even into the reserve kept for raising errors
+    vfStackOverflow = 8,      // the stack overflowed the reserve kept for raising errors
     vfOperandStack = 9,       // an instruction popped below its frame's operands
     vfBadLocal = 10,          // a local variable index beyond the frame's locals
     vfBadClass = 11,          // a class record chain that does not end
