@@ -60,6 +60,7 @@ MoxVm::MoxVm(const std::vector<uint8_t>& eeprom, uint32_t length, uint32_t ramBy
         return;
     }
     uint32_t base = header_.stackBase;
+    ramBytes &= ~1u; // the heap is made of words
     if (ramBytes < header_.staticBytes + kStackBytes + 256 || base + ramBytes > 0x10000) {
         Halt(VmFault{VmFaultCode::vfImageTooLarge, base});
         return;

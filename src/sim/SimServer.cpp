@@ -109,18 +109,24 @@ private:
 
         std::vector<WaitItem> items;
         items.push_back(WaitItem{listener_.Fd(), true, false});
-        if (client_)
+        size_t clientItem = 0, inputItem = 0;
+        if (client_) {
+            clientItem = items.size();
             items.push_back(WaitItem{client_->Fd(), true, Pending() > 0});
-        if (options_.exitOnEof)
+        }
+        if (options_.exitOnEof) {
+            inputItem = items.size();
             items.push_back(WaitItem{0, true, false});
+        }
         WaitForDescriptors(items, wake < 0 ? -1 : std::max<int64_t>(0, wake - now));
 
         now = SystemClock().NowMs();
+        // The client's bytes first: they came before any newer connection.
+        if (clientItem != 0 && items[clientItem].readable && client_)
+            ReceiveFromClient(now);
         if (items[0].readable)
             Accept(now);
-        if (client_ && items.size() > 1 && items[1].readable)
-            ReceiveFromClient(now);
-        if (options_.exitOnEof && items.back().readable) {
+        if (inputItem != 0 && items[inputItem].readable) {
             uint8_t scratch[256];
             if (ReadAvailable(0, scratch, sizeof scratch) == 0)
                 finished_ = true; // whoever started us has gone
