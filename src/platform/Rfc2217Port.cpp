@@ -174,8 +174,10 @@ public:
             int64_t left = deadline < 0 ? -1 : deadline - SystemClock().NowMs();
             if (deadline >= 0 && left <= 0)
                 return 0;
+            // A server that hung up while we waited is a failed line now,
+            // not a time-out the caller would have to ask about again.
             if (!Pump(left))
-                return 0; // time-out or a signal: the caller looks at its clock
+                return broken_ ? -1 : 0; // else a time-out or a signal: the caller looks at its clock
         }
         return 1;
     }
