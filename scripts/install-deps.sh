@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ libgtest-dev   # build and unit tests
   ecj                                  # compiles our Java class library and test programs
   python3-serial                       # the RFC 2217 server the port and integration tests talk to
+  clang libclang-rt-dev                # libFuzzer and the sanitizers' runtime for the fuzz targets
 )
 # The desktop JVM the simulator's output is compared with: any JDK will do,
 # whichever package brought it.
