@@ -40,7 +40,7 @@ def run_desktop(args, stdin):
 
 
 def run_module(args, stdin):
-    command = [args.morvanedirect, "--port", "sim", "--listen",
+    command = [args.morvanedirect, "--port", args.port, "--listen",
                "--path", args.module_classes + ";" + args.lib, args.program]
     host = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     host.stdin.write(stdin)
@@ -94,6 +94,7 @@ def main():
     parser.add_argument("--morvanedirect", required=True)
     parser.add_argument("--java", default="java")
     parser.add_argument("--input")
+    parser.add_argument("--port", default="sim", help="sim, or sim:pace for the line's real timing")
     parser.add_argument("--timeout", type=float, default=60)
     parser.add_argument("--quiet", type=float, default=0.3)
     args = parser.parse_args()

@@ -78,20 +78,6 @@ MoxCode& MoxCode::TableSwitch(int low, const std::vector<std::string>& targets, 
     return *this;
 }
 
-MoxCode& MoxCode::LookupSwitch(const std::vector<std::pair<int, std::string>>& pairs, const std::string& fallback)
-{
-    Op(tLookupswitch);
-    size_t opcode = lastOpcode_;
-    fixups_.push_back(Fixup{Fixup::fxSwitch, bytes_.size(), opcode, 0, fallback});
-    U16(0).U16(static_cast<int>(pairs.size()));
-    for (const auto& [match, target] : pairs) {
-        U16(match);
-        fixups_.push_back(Fixup{Fixup::fxSwitch, bytes_.size(), opcode, 0, target});
-        U16(0);
-    }
-    return *this;
-}
-
 MoxCode& MoxCode::Push(int value)
 {
     if (value >= -1 && value <= 5)

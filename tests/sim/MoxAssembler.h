@@ -50,10 +50,9 @@ public:
     MoxCode& Static(int index) { return U16(index * 2); }
     MoxCode& Field(int index) { return U16(index * 2 + 2); }
     MoxCode& Label(const std::string& name);
-    // The switches as the linker writes them (offsets one below Java's,
-    // counted from the switch's opcode).
+    // A switch as the linker writes it (offsets one below Java's, counted
+    // from the switch's opcode).
     MoxCode& TableSwitch(int low, const std::vector<std::string>& targets, const std::string& fallback);
-    MoxCode& LookupSwitch(const std::vector<std::pair<int, std::string>>& pairs, const std::string& fallback);
 
     // Common sequences.
     MoxCode& Push(int value);             // iconst, bipush or sipush

@@ -66,46 +66,6 @@ struct Connection {
     TelnetCodec client;
 };
 
-TEST(Rfc2217ServerTest, NegotiationAgreesOnBinaryAndTheComPortOption)
-{
-    Connection c;
-    EXPECT_TRUE(c.client.Enabled(telnet::kOptionComPort, true));
-    EXPECT_TRUE(c.client.Enabled(telnet::kOptionBinary, true));
-    EXPECT_TRUE(c.client.Enabled(telnet::kOptionBinary, false));
-    EXPECT_TRUE(c.module.Connected());
-}
-
-struct CommandCase {
-    const char* name;
-    uint8_t command;
-    Bytes value;
-    Bytes answer; // the value of the server's answer (command + 100)
-};
-
-TEST(Rfc2217ServerTest, EveryCommandIsAnsweredWithTheValueInForce)
-{
-    const CommandCase cases[] = {
-        {"baud rate asked", kSetBaudRate, {0, 0, 0, 0}, {0, 0, 0x70, 0x80}},
-        {"baud rate set", kSetBaudRate, {0, 0, 0x25, 0x80}, {0, 0, 0x25, 0x80}},
-        {"data size", kSetDataSize, {8}, {8}},
-        {"parity asked", kSetParity, {0}, {kParityNone}},
-        {"stop size", kSetStopSize, {kStopOne}, {kStopOne}},
-        {"no flow control", kSetControl, {kControlNoFlow}, {kControlNoFlow}},
-        {"DTR asked", kSetControl, {kControlRequestDtr}, {kControlDtrOff}},
-        {"line state asked", kNotifyLineState, {}, {0}},
-        {"modem state asked", kNotifyModemState, {}, {0}},
-        {"modem state mask", kSetModemStateMask, {kModemDsr}, {kModemDsr}},
-        {"purge both", kPurgeData, {kPurgeBoth}, {kPurgeBoth}},
-    };
-    for (const CommandCase& c : cases) {
-        Connection connection;
-        std::vector<ComPortMessage> answers = connection.Send(c.command, c.value);
-        ASSERT_EQ(answers.size(), 1u) << c.name;
-        EXPECT_EQ(answers[0].command, c.command + kServerOffset) << c.name;
-        EXPECT_EQ(answers[0].value, c.answer) << c.name;
-    }
-}
-
 TEST(Rfc2217ServerTest, ControlLinesReachTheModuleAndDsrIsReported)
 {
     Connection c;
@@ -130,26 +90,6 @@ TEST(Rfc2217ServerTest, ControlLinesReachTheModuleAndDsrIsReported)
         startLoad |= event.kind == TelnetEvent::evData && event.bytes == Bytes{0x0F};
     EXPECT_TRUE(startLoad);
     EXPECT_EQ(c.module.GetMode(), SimModule::Mode::mdStartUp);
-}
-
-TEST(Rfc2217ServerTest, DataPassesBothWaysWithTelnetsEscapeUndone)
-{
-    Connection c;
-    Bytes data = {0xFF, 0x41, 0xFF};
-    c.client.SendData(data.data(), data.size());
-    Bytes echoed;
-    for (const TelnetEvent& event : c.Exchange())
-        if (event.kind == TelnetEvent::evData)
-            echoed.insert(echoed.end(), event.bytes.begin(), event.bytes.end());
-    EXPECT_EQ(echoed, data) << "the module's echo, 0xFF doubled on the wire and undone";
-
-    // A purge drops what the module has sent and the client not yet taken.
-    c.client.SendData(data.data(), data.size());
-    Bytes wire = c.client.TakeOutput();
-    c.server.Receive(wire.data(), wire.size(), c.now);
-    EXPECT_EQ(c.module.OutputQueued(), 3u);
-    c.Send(kPurgeData, {kPurgeReceive});
-    EXPECT_EQ(c.module.OutputQueued(), 0u);
 }
 
 TEST(Rfc2217ServerTest, ClosingTheConnectionDropsTheLines)

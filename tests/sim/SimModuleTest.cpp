@@ -39,21 +39,6 @@ Bytes BlockPacket(bool first, const Bytes& data)
     return stuffed;
 }
 
-// A program that prints "Hi~}" with a 0x05 inside and ends.
-Bytes PrintingProgram()
-{
-    TestProgram program;
-    MoxAssembler& a = program.assembler;
-    int message = a.AddNative(program.mainClass, "tolve/core/CPU", "message", 2);
-    MoxCode code;
-    const int text[] = {'H', 'i', 0x7E, 0x7D, 0x05};
-    code.Push(5).Op(tNewarray).U8(1).Op(tIstore0);
-    for (int i = 0; i < 5; ++i)
-        code.Op(tIload0).Push(i).Push(text[i]).Op(tBastore);
-    code.Op(tIload0).Push(5).Call(message).Op(tReturn);
-    return program.Build(code);
-}
-
 // A program that asks for two keys and stores them in statics 2 and 3,
 // then waits for a third.
 Bytes KeyProgram()
@@ -228,29 +213,6 @@ TEST(SimModuleTest, DownloadsCheckEachBlockBeforeWritingIt)
     }
 }
 
-TEST(SimModuleTest, ADownloadedProgramRunsAfterTheNextReset)
-{
-    Bytes image = PrintingProgram();
-    Module m;
-    m.Send({0x0E});
-    m.Send({0x0C});
-    for (size_t at = 0; at < image.size(); at += 16) {
-        Bytes block(image.begin() + static_cast<long>(at), image.begin() + static_cast<long>(std::min(at + 16, image.size())));
-        Bytes out = m.Send(BlockPacket(at == 0, block));
-        EXPECT_EQ(out.back(), 0x8B);
-    }
-    EXPECT_EQ(m.Reset(), Bytes{0x0F});
-    Bytes out = m.Wait(SimModule::kStartUpWindowMs + 5);
-    // 0x51, the text message stuffed (0x05 is plain data inside a message),
-    // then the kind-5 message of the program's end.
-    EXPECT_EQ(out, (Bytes{0x51, 0x05, 0x03, 'H', 'i', 0x7D, 0x5E, 0x7D, 0x5D, 0x05, 0x7E, 0x05, 0x05, 0x7E}));
-    EXPECT_EQ(m.module.StatusActivity(), SimModule::acEnded);
-    std::vector<SimModule::Notice> notices = m.module.TakeNotices();
-    ASSERT_FALSE(notices.empty());
-    EXPECT_NE(notices.back().text.find("main returned"), std::string::npos) << notices.back().text;
-    EXPECT_TRUE(notices.back().afterOutput);
-}
-
 TEST(SimModuleTest, KeyRequestsWaitForTheHostsAnswer)
 {
     Module m;
@@ -323,18 +285,6 @@ TEST(SimModuleTest, APacedProgramsClockKeepsToRealTime)
     EXPECT_LE(wake, start + 102);
     m.Wait(wake - m.now);
     EXPECT_EQ(m.module.Vm()->GetState(), MoxVm::State::vsEnded);
-}
-
-TEST(SimModuleTest, NothingIsSentWhileNobodyListens)
-{
-    Module m;
-    m.module.LoadProgram(PrintingProgram());
-    m.module.SetConnected(false, m.now);
-    m.module.SetConnected(true, m.now);
-    m.module.SetConnected(false, m.now);
-    m.module.Run(m.now + SimModule::kStartUpWindowMs);
-    EXPECT_EQ(m.module.OutputQueued(), 0u);
-    EXPECT_EQ(m.module.StatusActivity(), SimModule::acEnded) << "the program ran all the same";
 }
 
 } // namespace
