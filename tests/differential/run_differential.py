@@ -96,7 +96,7 @@ def main():
     parser.add_argument("--input")
     parser.add_argument("--port", default="sim", help="sim, or sim:pace for the line's real timing")
     parser.add_argument("--timeout", type=float, default=60)
-    parser.add_argument("--quiet", type=float, default=0.3)
+    parser.add_argument("--quiet", type=float, default=0.5)
     args = parser.parse_args()
     stdin = open(args.input, "rb").read() if args.input else b""
 
