@@ -34,6 +34,10 @@ SimOptions Failed(const std::string& argument)
 SimOptions ParseSimOptions(const std::vector<std::string>& args)
 {
     SimOptions options;
+    if (args.empty()) {
+        options.outcome = SimOptions::ocUsage;
+        return options;
+    }
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         bool hasValue = i + 1 < args.size();
@@ -64,7 +68,7 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args)
         }
     }
     if (options.listenPort < 0)
-        return Failed("--listen-port");
+        return Failed(""); // nothing wrong, something missing: the usage says what
     return options;
 }
 

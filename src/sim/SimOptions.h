@@ -8,7 +8,7 @@
 struct SimOptions {
     enum Outcome { ocRun, ocUsage, ocError };
     Outcome outcome = ocRun;
-    std::string error; // the argument at fault, for ocError
+    std::string error; // the argument at fault, for ocError; empty when one is missing
 
     int32_t listenPort = -1; // required; 0 picks a free port
     bool paced = false;

@@ -195,7 +195,8 @@ int RunSimulator(const std::vector<std::string>& args)
         return 0;
     }
     if (options.outcome == SimOptions::ocError) {
-        EError(ecIDE, 39, options.error).Print(false);
+        if (!options.error.empty())
+            EError(ecIDE, 39, options.error).Print(false);
         PrintSimUsage();
         return 1;
     }
