@@ -4,15 +4,16 @@
 #include "platform/EventLoop.h"
 #include "platform/StopSignals.h"
 
-void RunListenLoop(ConsoleKeys& keys, const std::function<void(uint8_t)>& onKey)
+void RunListenLoop(ConsoleKeys& keys, const std::function<void(uint8_t)>& onKey, const std::function<void()>& afterTurn)
 {
     while (!StopSignals::Requested()) {
         if (keys.KeyWaiting()) {
             int key = keys.ReadKey();
             if (key >= 0)
                 onKey(static_cast<uint8_t>(key));
-            continue;
+        } else {
+            MainEventLoop().RunOnce(keys.WaitFd());
         }
-        MainEventLoop().RunOnce(keys.WaitFd());
+        afterTurn();
     }
 }

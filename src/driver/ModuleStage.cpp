@@ -4,6 +4,7 @@
 #include "driver/ListenLoop.h"
 #include "driver/RunSettings.h"
 #include "driver/TDataClass.h"
+#include "errors/EError.h"
 #include "platform/ConsoleKeys.h"
 #include "platform/StopSignals.h"
 #include "serial/TCommPortDriver.h"
@@ -39,7 +40,15 @@ public:
         // installed next, restore the terminal and then pass the signal on.
         StopSignals stop;
         ConsoleKeys keys;
-        RunListenLoop(keys, [this](uint8_t key) { comm_.QueueKey(key); });
+        // A line that has failed (an unplugged adapter, a server or simulator
+        // that went away) will bring nothing more: say so instead of
+        // listening to silence for ever.
+        RunListenLoop(
+            keys, [this](uint8_t key) { comm_.QueueKey(key); },
+            [this] {
+                if (driver_.LineFailed())
+                    throw EError(ecIDE, 8, driver_.LastError());
+            });
     }
 
 private:

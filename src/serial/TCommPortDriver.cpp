@@ -185,6 +185,7 @@ bool TCommPortDriver::Connect()
         return false;
     }
     port_ = std::move(port);
+    lineFailed_ = false;
     ApplyCOMSettings();
     StartTimer();
     return true;
@@ -361,8 +362,10 @@ long TCommPortDriver::ReadNow(size_t count)
     if (count == 0)
         return 0;
     long n = port_->Read(receiveBuffer_.data(), count, SerialPort::kNoWait);
-    if (n < 0)
+    if (n < 0) {
         lastError_ = port_->LastError();
+        lineFailed_ = true;
+    }
     return n;
 }
 

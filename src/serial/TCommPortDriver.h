@@ -129,6 +129,9 @@ public:
     int64_t NowMs() const;
     // The system error number of the line's last failure.
     int LastError() const;
+    // True once a read of the poll timer has failed (an unplugged adapter, a
+    // server that hung up): nothing more will arrive on this connection.
+    bool LineFailed() const { return lineFailed_; }
 
     // One tick of the poll timer; the event loop calls it every
     // ComPortPollingDelay ms while it is pumped and the port is connected.
@@ -148,6 +151,7 @@ private:
     SerialPortFactory factory_;
     std::unique_ptr<SerialPort> port_;
     int lastError_ = 0;
+    bool lineFailed_ = false;
     int timerId_ = 0;
 
     TComPortNumber comPort_ = pnCOM2;

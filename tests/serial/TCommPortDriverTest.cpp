@@ -197,6 +197,17 @@ TEST(TCommPortDriverTest, RawModeHandsOverWhatArrivedOnEachTick)
     ASSERT_EQ(got.chunks.size(), 2u);
     EXPECT_EQ(got.chunks[0], (std::vector<uint8_t>{1, 2, 3}));
     EXPECT_EQ(got.chunks[1], (std::vector<uint8_t>{4}));
+
+    // A read that fails marks the line as failed until the next connection.
+    EXPECT_FALSE(f.driver.LineFailed());
+    f.line.broken = true;
+    f.driver.PollStep();
+    EXPECT_TRUE(f.driver.LineFailed());
+    EXPECT_EQ(got.chunks.size(), 2u);
+    f.driver.Disconnect();
+    f.line.broken = false;
+    ASSERT_TRUE(f.driver.Connect());
+    EXPECT_FALSE(f.driver.LineFailed());
 }
 
 TEST(TCommPortDriverTest, PacketModeCutsPacketsAndTimesOutAShortOne)
