@@ -99,6 +99,9 @@ void SimModule::StartUp(int64_t nowMs)
     receive_ = Receive::rxCommand;
     mode_ = Mode::mdStartUp;
     windowEndMs_ = nowMs + kStartUpWindowMs;
+    carriedBytes_ = 0;
+    for (uint8_t noise : StartUpGarbage(options_.faults.garbageBeforeStartUp))
+        Send(noise);
     Send(kStartLoad);
 }
 
@@ -189,6 +192,13 @@ std::vector<uint8_t> SimModule::TakeOutput(int64_t nowMs, size_t maxBytes)
     }
     std::vector<uint8_t> bytes(output_.begin(), output_.begin() + static_cast<long>(count));
     output_.erase(output_.begin(), output_.begin() + static_cast<long>(count));
+    // A silent line still takes the bytes (and their time) but delivers none.
+    if (options_.faults.silentAfterBytes >= 0) {
+        int64_t left = std::max<int64_t>(options_.faults.silentAfterBytes - carriedBytes_, 0);
+        if (static_cast<int64_t>(bytes.size()) > left)
+            bytes.resize(static_cast<size_t>(left));
+    }
+    carriedBytes_ += static_cast<int64_t>(bytes.size());
     return bytes;
 }
 
@@ -255,6 +265,23 @@ bool SimModule::RequestKey()
     return true;
 }
 
+bool SimModule::Dsr() const
+{
+    switch (options_.faults.dsr) {
+    case SimFaults::Dsr::dsLow: return false;
+    case SimFaults::Dsr::dsHigh: return true;
+    case SimFaults::Dsr::dsFollowsRts: break;
+    }
+    return rts_;
+}
+
+bool SimModule::TakeHangUp()
+{
+    bool hangUp = hangUp_;
+    hangUp_ = false;
+    return hangUp;
+}
+
 uint8_t SimModule::StatusActivity() const
 {
     switch (mode_) {
@@ -286,17 +313,34 @@ void SimModule::SendStatus()
     for (size_t i = 0; i < 5; ++i)
         sum = static_cast<uint8_t>(sum + packet[i]);
     packet[5] = static_cast<uint8_t>(-sum);
-    for (uint8_t byte : packet)
-        SendStuffed(byte);
-    Send(kFlag);
+    std::vector<uint8_t> line;
+    for (uint8_t byte : packet) {
+        if (byte == kFlag || byte == kEscape) {
+            line.push_back(kEscape);
+            line.push_back(byte ^ kEscapeXor);
+        } else {
+            line.push_back(byte);
+        }
+    }
+    line.push_back(kFlag);
+    int32_t corrupt = options_.faults.corruptStatusByte;
+    if (corrupt >= 0 && static_cast<size_t>(corrupt) < line.size())
+        line[static_cast<size_t>(corrupt)] = static_cast<uint8_t>(~line[static_cast<size_t>(corrupt)]);
+    for (uint8_t byte : line)
+        Send(byte);
 }
 
 void SimModule::ReceiveFromHost(const uint8_t* bytes, size_t size, int64_t nowMs)
 {
     nowMs_ = nowMs;
-    for (size_t i = 0; i < size; ++i) {
-        // The line echoes whatever the host sends, before anything else.
-        Send(bytes[i]);
+    for (size_t i = 0; i < size && !hangUp_; ++i) {
+        // The line echoes whatever the host sends, before anything else;
+        // another device on the port answers a ping its own way instead.
+        bool ping = bytes[i] == kPing && mode_ == Mode::mdLoader && receive_ == Receive::rxCommand;
+        if (ping && options_.faults.pingAnswer >= 0)
+            Send(static_cast<uint8_t>(options_.faults.pingAnswer));
+        else
+            Send(bytes[i]);
         if (mode_ != Mode::mdResetHeld)
             HandleByte(bytes[i]);
     }
@@ -326,6 +370,7 @@ void SimModule::HandleByte(uint8_t byte)
         } else if (byte == kBeginDownload) {
             writePosition_ = 0;
             programLength_ = 0;
+            blocksThisDownload_ = 0;
             Send(kBeginDownload | kAck);
         } else if (byte == kDownloadBlock) {
             block_[0] = byte;
@@ -359,6 +404,19 @@ void SimModule::HandleBlockByte(uint8_t byte)
     if (blockLength_ < kBlockBytes)
         return;
     receive_ = Receive::rxCommand;
+    CompleteBlock();
+}
+
+void SimModule::CompleteBlock()
+{
+    ++blocksThisDownload_;
+    if (blocksThisDownload_ == options_.faults.hangUpAtBlock) {
+        // The cable comes out as the block arrives: neither its echo nor
+        // anything after it reaches the host.
+        output_.clear();
+        hangUp_ = true;
+        return;
+    }
     uint8_t sum = 0;
     for (uint8_t b : block_)
         sum = static_cast<uint8_t>(sum + b);
@@ -372,5 +430,6 @@ void SimModule::HandleBlockByte(uint8_t byte)
     std::copy_n(block_ + 2, kBlockData, program_.begin() + writePosition_);
     writePosition_ += kBlockData;
     programLength_ = writePosition_;
-    Send(kDownloadBlock | kAck);
+    if (blocksThisDownload_ != options_.faults.dropAckOfBlock)
+        Send(kDownloadBlock | kAck);
 }

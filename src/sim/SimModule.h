@@ -2,6 +2,7 @@
 
 #include "sim/Board.h"
 #include "sim/MoxVm.h"
+#include "sim/SimFaults.h"
 
 #include <cstdint>
 #include <deque>
@@ -28,6 +29,8 @@
 // - while a program runs: messages (0x05 ... 0x7E), key requests (0x11,
 //   answered with 0x12 and the key or 0x13), and status packets on request.
 //
+// Faults (SimFaults.h) make it misbehave on purpose.
+//
 // Time comes in as milliseconds of the caller's clock.
 class SimModule final : private VmLink {
 public:
@@ -37,6 +40,7 @@ public:
         // clock: bytes leave at 10 bits each, and the program's simulated
         // time never runs ahead of the caller's clock.
         bool paced = false;
+        SimFaults faults;
     };
 
     static constexpr int64_t kStartUpWindowMs = 400;
@@ -74,7 +78,10 @@ public:
     void SetRts(bool on) { rts_ = on; }
     bool Dtr() const { return dtr_; }
     bool Rts() const { return rts_; }
-    bool Dsr() const { return rts_; }
+    bool Dsr() const;
+    // True once (then false again) when the line is to be cut: whoever
+    // carries it hangs up.
+    bool TakeHangUp();
 
     // Does what is due at `nowMs`: the end of the start-up window, a slice of
     // the program.
@@ -124,6 +131,7 @@ private:
     void HandleByte(uint8_t byte);
     void HandleBlockByte(uint8_t byte);
     void SendStatus();
+    void CompleteBlock();
     void NoteProgramStop();
     bool OutputBlocked() const;
 
@@ -147,9 +155,12 @@ private:
     uint8_t block_[19] = {};
     size_t blockLength_ = 0;
     bool blockEscape_ = false;
+    int32_t blocksThisDownload_ = 0;
+    bool hangUp_ = false;
 
     std::deque<uint8_t> output_;
     int64_t lineFreeUs_ = 0; // paced: when the line has carried the last byte taken
+    int64_t carriedBytes_ = 0; // to the host since the last start-up
     std::vector<Notice> notices_;
     bool poweringOn_ = false;
 };

@@ -3,6 +3,7 @@
 #include "driver/Console.h"
 #include "sim/MoxVm.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -27,6 +28,13 @@ SimOptions Failed(const std::string& argument)
     options.outcome = SimOptions::ocError;
     options.error = argument;
     return options;
+}
+
+bool IsFaultOption(const std::string& arg)
+{
+    const std::vector<std::string>& names = SimFaultNames();
+    return arg.size() > 2 && arg.compare(0, 2, "--") == 0 &&
+           std::find(names.begin(), names.end(), arg.substr(2)) != names.end();
 }
 
 } // namespace
@@ -63,6 +71,10 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args)
             options.paced = true;
         } else if (arg == "--exit-on-eof") {
             options.exitOnEof = true;
+        } else if (IsFaultOption(arg)) {
+            if (!hasValue || !ParseSimFault(arg.substr(2), args[i + 1], options.faults))
+                return Failed(hasValue ? arg + " " + args[i + 1] : arg);
+            ++i;
         } else {
             return Failed(arg);
         }
@@ -88,6 +100,15 @@ void PrintSimUsage()
         "   --image <file> Start with this .mox image in EEPROM, as if downloaded.\n",
         "   --exit-on-eof End when standard input ends.\n",
         "   --help        Display this help message\n",
+        "\n",
+        "   Faults, to see how a host copes:\n",
+        "   --drop-ack <k>  Lose the acknowledgement of block k of each download.\n",
+        "   --corrupt-status <n> Invert byte n (from 0) of each status packet.\n",
+        "   --silent-after <n> Send nothing more once n bytes have gone out.\n",
+        "   --hang-up-at-block <k> Hang up when block k of a download arrives.\n",
+        "   --garbage <n>   Send n noise bytes before each start-up byte.\n",
+        "   --ping-answer <byte> Answer a ping in the loader with this byte.\n",
+        "   --dsr low|high  Keep DSR at this level whatever RTS does.\n",
         "\n",
         "   e.g. morvane-sim --listen-port 2217\n",
         "        MorvaneDirect --port rfc2217://127.0.0.1:2217 --listen Hello\n",

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sim/SimFaults.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@ struct SimOptions {
     uint32_t ramBytes = 0;   // 0: the module's default
     std::string imageFile;   // a .mox image the EEPROM holds at power-on
     bool exitOnEof = false;  // end when standard input ends
+    SimFaults faults;
 };
 
 SimOptions ParseSimOptions(const std::vector<std::string>& args);

@@ -162,6 +162,10 @@ private:
                 return;
             }
             rfc2217_.Receive(buffer, static_cast<size_t>(n), now);
+            if (module_.TakeHangUp()) {
+                Disconnect(now);
+                return;
+            }
         }
     }
 
@@ -203,6 +207,7 @@ int RunSimulator(const std::vector<std::string>& args)
 
     SimModule::Options moduleOptions;
     moduleOptions.paced = options.paced;
+    moduleOptions.faults = options.faults;
     if (options.ramBytes != 0)
         moduleOptions.ramBytes = options.ramBytes;
     SimModule module(moduleOptions);
