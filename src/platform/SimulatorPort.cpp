@@ -7,8 +7,8 @@
 // same module; it ends when this process does.
 //
 // "sim:OPTIONS" passes options on, comma-separated: "pace" (keep the timing
-// of the 28,800 baud line and the module's clock) and "memory=BYTES" (the
-// module's RAM).
+// of the 28,800 baud line and the module's clock), "memory=BYTES" (the
+// module's RAM) and the simulator's faults as NAME=VALUE ("drop-ack=3").
 
 #include "platform/ChildProcess.h"
 #include "platform/SerialPort.h"
@@ -24,6 +24,23 @@ constexpr const char* kSimulatorProgram = "morvane-sim";
 // A simulator announces its port within milliseconds; this bounds what a
 // broken installation costs.
 constexpr int64_t kAnnounceTimeoutMs = 5000;
+// The simulator's fault options: passed on as "--NAME VALUE"; the simulator
+// checks the values, and one it refuses leaves the port unopened.
+constexpr const char* kFaultOptions[] = {"drop-ack", "corrupt-status", "silent-after", "hang-up-at-block",
+                                         "garbage", "ping-answer", "dsr"};
+
+bool IsFaultOption(const std::string& option, std::string& name, std::string& value)
+{
+    size_t equals = option.find('=');
+    if (equals == std::string::npos || equals + 1 == option.size() || option.size() - equals > 9)
+        return false;
+    name = option.substr(0, equals);
+    value = option.substr(equals + 1);
+    for (const char* fault : kFaultOptions)
+        if (name == fault)
+            return true;
+    return false;
+}
 
 struct Simulator {
     ChildProcess process;
@@ -47,12 +64,16 @@ bool SimulatorArguments(const std::string& options, std::vector<std::string>& ar
         size_t comma = options.find(',', start);
         std::string option = options.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         start = comma == std::string::npos ? options.size() : comma + 1;
+        std::string name, value;
         if (option == "pace") {
             args.push_back("--pace");
         } else if (option.compare(0, 7, "memory=") == 0 && option.size() > 7 && option.size() <= 12 &&
                    std::isdigit(static_cast<unsigned char>(option[7]))) {
             args.push_back("--memory");
             args.push_back(option.substr(7));
+        } else if (IsFaultOption(option, name, value)) {
+            args.push_back("--" + name);
+            args.push_back(value);
         } else {
             return false;
         }
