@@ -1,0 +1,225 @@
+// morvanedirect as users run it, against a simulated module that misbehaves
+// (`--port sim:<fault>`): the exact catalogue line, an end within the
+// protocol's time-outs, the .mox file complete or absent, and, when it
+// listens, the terminal given back as it was. Each row is a CTest test of its
+// own, so the long waits run side by side.
+
+#include "faults/TerminalSession.h"
+#include "platform/ChildProcess.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const std::string kClassPath = std::string(MORVANE_FIXTURE_DIR) + "/modulerun;" + MORVANE_LIB_DIR;
+const std::string kWaitingClassPath = std::string(MORVANE_FIXTURE_DIR) + "/simwait;" + MORVANE_LIB_DIR;
+const std::string kHead = "MorvaneDirect version 1.3\nLinking\nFinding Morvane\n";
+
+// Room for a loaded machine (and the sanitizers) on top of what the protocol
+// itself may wait.
+constexpr double kSlackSeconds = 6;
+// The probe's own waits: two RTS settle times and the ping delay.
+constexpr double kProbeSeconds = 0.45;
+
+// The simulator's log lines (its standard error is ours) and the number of
+// progress dots, which follows the image's size, are not what these tests
+// are about.
+std::string Normalised(const std::string& output)
+{
+    std::string text;
+    size_t start = 0;
+    while (start < output.size()) {
+        size_t end = output.find('\n', start);
+        end = end == std::string::npos ? output.size() : end + 1;
+        std::string line = output.substr(start, end - start);
+        start = end;
+        if (line.rfind("morvane-sim: ", 0) == 0)
+            continue;
+        size_t dots = line.find("Downloading ");
+        if (dots != std::string::npos) {
+            size_t first = dots + 12, last = first;
+            while (last < line.size() && line[last] == '.')
+                ++last;
+            if (last > first)
+                line.replace(first, last - first, "<dots>");
+        }
+        text += line;
+    }
+    return text;
+}
+
+// The image a clean link of the test program writes.
+const Bytes& LinkedImage()
+{
+    static const Bytes image = [] {
+        TempDir dir;
+        ProcessResult result = RunMorvane({"--link", "--path", kClassPath, "Hello"}, {.workingDirectory = dir.Path()});
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        return dir.Read("Hello.mox");
+    }();
+    return image;
+}
+
+struct FaultRun {
+    const char* name;
+    std::string faults;   // the simulator's, after "sim:"
+    std::string lines;    // after "Finding Morvane\n"
+    int exitCode;
+    double atLeastSeconds; // the time-out the host must wait out
+    double atMostSeconds;  // the time-outs that may add up, before the slack
+};
+
+const std::string kTimeout = "[Error IDE-0022] Error reading from the serial port (timeout).\n";
+const std::string kDownloaded = "Downloading <dots>\nDownload complete. Resetting Morvane.\n";
+
+// The bounds are the protocol's: a block acknowledgement is waited for 2 s,
+// but once the block's echoes are in, the read of the answer has its own
+// 5 s; a status packet may pause 1 s between bytes; the start-up byte has a
+// 10 s window.
+const FaultRun kFaultRuns[] = {
+    {"LostBlockAcknowledgement", "drop-ack=1", "Downloading <dots>" + kTimeout, 1, 5, kProbeSeconds + 5},
+    {"LostAcknowledgementLater", "drop-ack=12", "Downloading <dots>" + kTimeout, 1, 5, kProbeSeconds + 5},
+    {"StatusTypeByteTurnedIntoAFlag", "corrupt-status=0",
+     "[Error IDE-0010] Error communicating over the serial port (corrupt packet $00).\n", 1, kProbeSeconds,
+     kProbeSeconds},
+    {"StatusPcByteCorrupt", "corrupt-status=1",
+     "[Error IDE-0009] Error communicating over the serial port (checksum failed).\n", 1, kProbeSeconds, kProbeSeconds},
+    {"StatusChecksumCorrupt", "corrupt-status=5",
+     "[Error IDE-0009] Error communicating over the serial port (checksum failed).\n", 1, kProbeSeconds, kProbeSeconds},
+    {"StatusFlagCorrupt", "corrupt-status=6", kTimeout, 1, kProbeSeconds + 1, kProbeSeconds + 2},
+    {"SilentFromTheStart", "silent-after=0", kTimeout, 1, 0.4 + 10, 0.4 + 10},
+    {"SilentInTheStatusPacket", "silent-after=8", kTimeout, 1, kProbeSeconds + 1, kProbeSeconds + 2},
+    {"SilentBeforeTheFirstBlocksEcho", "silent-after=14", "Downloading <dots>" + kTimeout, 1, kProbeSeconds + 2,
+     kProbeSeconds + 2},
+    {"SilentInTheSecondBlocksEcho", "silent-after=40", "Downloading <dots>" + kTimeout, 1, kProbeSeconds + 5,
+     kProbeSeconds + 5},
+    {"HangUpMidDownload", "hang-up-at-block=3",
+     "Downloading <dots>[Error IDE-0008] Error reading from the serial port (" + std::to_string(ECONNRESET) + ").\n", 1,
+     kProbeSeconds, kProbeSeconds},
+    {"NoiseBeforeTheStartUpByte", "garbage=600", kDownloaded, 0, kProbeSeconds, kProbeSeconds + 0.4},
+    {"AnotherDeviceAnswersThePing", "ping-answer=0x33",
+     "[Error IDE-0047] Another device connected to the serial port.\n", 1, kProbeSeconds, kProbeSeconds},
+    {"AnotherDeviceAnswersWithTheEndOfStartUp", "ping-answer=0x50",
+     "[Error IDE-0047] Another device connected to the serial port.\n", 1, kProbeSeconds, kProbeSeconds},
+    {"DsrStuckLow", "dsr=low", "[Error IDE-0046] Morvane not found on serial port.\n", 1, 0.2, 0.2},
+    {"DsrStuckHigh", "dsr=high", "[Error IDE-0046] Morvane not found on serial port.\n", 1, 0.4, 0.4},
+};
+
+// The row's name, where CTest lists the test.
+void PrintTo(const FaultRun& run, std::ostream* out) { *out << run.name; }
+
+class FaultRunTest : public testing::TestWithParam<FaultRun> {};
+
+TEST_P(FaultRunTest, ReportsTheFaultInTimeAndLeavesTheImageWholeOrAbsent)
+{
+    const FaultRun& run = GetParam();
+    const Bytes& image = LinkedImage();
+    ASSERT_FALSE(image.empty());
+    TempDir dir;
+    ProcessResult result = RunMorvane({"--path", kClassPath, "--port", "sim:" + run.faults, "Hello"},
+                                      {.workingDirectory = dir.Path(), .timeoutSeconds = run.atMostSeconds + 60});
+    EXPECT_EQ(Normalised(result.output), kHead + run.lines);
+    EXPECT_EQ(result.exitCode, run.exitCode);
+    EXPECT_GE(result.seconds, run.atLeastSeconds) << "the host gave up before its time-out";
+    EXPECT_LE(result.seconds, run.atMostSeconds + kSlackSeconds) << "the host waited beyond its time-outs";
+
+    // The image is written once the module is found, before the download:
+    // after a failed search there is none, after a failed download it is
+    // complete. Never a temporary file left behind either.
+    if (run.lines.rfind("Downloading", 0) == 0) {
+        EXPECT_EQ(dir.List(), std::vector<std::string>{"Hello.mox"});
+        EXPECT_EQ(dir.Read("Hello.mox"), image) << "the .mox file is the linker's image, whole";
+    } else {
+        EXPECT_EQ(dir.List(), std::vector<std::string>{}) << "no .mox file after a failed search";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultRunTest, testing::ValuesIn(kFaultRuns),
+                         [](const testing::TestParamInfo<FaultRun>& row) { return std::string(row.param.name); });
+
+// Listening: the program waits for a key, polling; a key typed on the
+// terminal reaches it. Then the run ends one way or another.
+enum class Ending { ctrlC, terminated, simulatorGoes, failsBeforeListening };
+
+struct ListenRun {
+    const char* name;
+    Ending ending;
+    std::string faults; // of the simulator
+    std::string tail;   // what the run prints after the head
+    int exitCode;
+};
+
+const std::string kListening = "Downloading <dots>\nDownload complete. Resetting Morvane.\n"
+                               "Listening for messages\nwaiting for a key\ngot 113\n";
+
+const ListenRun kListenRuns[] = {
+    {"CtrlC", Ending::ctrlC, "garbage=300", kListening, 0},
+    {"Terminated", Ending::terminated, "", kListening, 0},
+    {"SimulatorGoesAway", Ending::simulatorGoes, "",
+     kListening + "[Error IDE-0008] Error reading from the serial port (" + std::to_string(ECONNRESET) + ").\n", 1},
+    {"HangUpBeforeListening", Ending::failsBeforeListening, "hang-up-at-block=1",
+     "Downloading <dots>[Error IDE-0008] Error reading from the serial port (" + std::to_string(ECONNRESET) + ").\n", 1},
+};
+
+void PrintTo(const ListenRun& run, std::ostream* out) { *out << run.name; }
+
+class ListenRunTest : public testing::TestWithParam<ListenRun> {};
+
+TEST_P(ListenRunTest, EndsAsItShouldAndGivesTheTerminalBack)
+{
+    const ListenRun& run = GetParam();
+    TempDir dir;
+    // A simulator of the test's own where it is to go away mid-run.
+    ChildProcess simulator;
+    std::string port = "sim" + (run.faults.empty() ? "" : ":" + run.faults);
+    if (run.ending == Ending::simulatorGoes) {
+        ASSERT_EQ(simulator.Start(std::string(MORVANE_BINARY_DIR) + "/bin/morvane-sim",
+                                  {"--listen-port", "0", "--exit-on-eof"}),
+                  0);
+        std::string line;
+        ASSERT_TRUE(simulator.ReadLine(line, 5000));
+        size_t at = line.find("rfc2217://");
+        ASSERT_NE(at, std::string::npos) << line;
+        port = line.substr(at);
+    }
+    TerminalSession session(MORVANEDIRECT_EXE, {"--listen", "--path", kWaitingClassPath, "--port", port, "Patient"},
+                            dir.Path());
+    ASSERT_TRUE(session.Started());
+
+    auto end = std::chrono::steady_clock::now();
+    if (run.ending != Ending::failsBeforeListening) {
+        ASSERT_TRUE(session.WaitFor("waiting for a key\n", 20)) << session.Output();
+        EXPECT_TRUE(session.WaitForKeyMode(2)) << "listening takes keys one by one, unechoed";
+        session.Type("q");
+        ASSERT_TRUE(session.WaitFor("got 113\n", 5)) << session.Output();
+        end = std::chrono::steady_clock::now();
+        switch (run.ending) {
+        case Ending::ctrlC: session.Type("\x03"); break;
+        case Ending::terminated: session.SendSignal(SIGTERM); break;
+        case Ending::simulatorGoes: simulator.Stop(); break;
+        case Ending::failsBeforeListening: break;
+        }
+    }
+    ASSERT_TRUE(session.WaitForExit(20)) << "the run did not end: " << session.Output();
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - end).count();
+    EXPECT_EQ(Normalised(session.Output()), kHead + run.tail);
+    EXPECT_EQ(session.ExitCode(), run.exitCode);
+    EXPECT_TRUE(session.TerminalAsBefore()) << "the terminal's mode was not given back";
+    if (run.ending != Ending::failsBeforeListening) {
+        // The listener looks at its line every 50 ms.
+        EXPECT_LT(seconds, 0.05 + kSlackSeconds) << "the end took too long";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Listening, ListenRunTest, testing::ValuesIn(kListenRuns),
+                         [](const testing::TestParamInfo<ListenRun>& row) { return std::string(row.param.name); });
+
+} // namespace
