@@ -89,6 +89,7 @@ struct MethodInfo {
 };
 
 class CJavaClass;
+class ClassFileCursor;
 
 // One slot of an object's instance fields, inherited ones first.
 struct FieldTableEntry {
@@ -248,15 +249,10 @@ private:
     void OpenClassFile();
     // ClassReader.cpp
     void ReadClassFile();
-    void ReadConstantPool();
-    void ReadFields();
-    void ReadMethods();
-    void ReadCode(MethodInfo& method);
-    void SkipBytes(uint32_t count);
-    uint8_t ReadU1();
-    uint16_t ReadU2();
-    uint32_t ReadU4();
-    void ReadBytes(uint32_t count, std::vector<uint8_t>& block);
+    void ReadConstantPool(ClassFileCursor& in);
+    void ReadFields(ClassFileCursor& in);
+    void ReadMethods(ClassFileCursor& in);
+    void ReadCode(ClassFileCursor& in, MethodInfo& method);
     void ReleaseContents();
     // ClassValidation.cpp
     void Validate() const;
