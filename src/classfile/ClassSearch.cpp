@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -16,11 +17,12 @@ bool IsClassPathSeparator(char c) { return c == ';' || c == ':'; }
 // Only a regular file can hold a class. A directory carrying a class file's
 // name would open here and then fail to read, and opening a FIFO would wait
 // for a writer that may never come: both are passed over like a missing file.
-bool IsOtherThanAFile(const std::string& path)
+// A path the system cannot look up is one that would not open either, so the
+// one look-up also spares the usual miss an attempt to open.
+bool MayHoldAClass(const std::string& path)
 {
     std::error_code ignored;
-    const std::filesystem::file_status status = std::filesystem::status(path, ignored);
-    return std::filesystem::exists(status) && !std::filesystem::is_regular_file(status);
+    return std::filesystem::is_regular_file(std::filesystem::status(path, ignored));
 }
 
 } // namespace
@@ -30,27 +32,29 @@ void CJavaClass::OpenClassFile()
     if (Settings().TraceClassReader)
         DebugPrint("ClassLoader: Loading class file `%s'\n", requestedName_.c_str());
     std::string candidate;
+    // Room for the longest candidate, so that building each costs no allocation.
+    candidate.reserve(classPath_.size() + 1 + requestedName_.size() + 6);
     size_t start = 0;
     while (start <= classPath_.size()) {
         size_t end = start;
         while (end < classPath_.size() && !IsClassPathSeparator(classPath_[end]))
             ++end;
-        const std::string directory = classPath_.substr(start, end - start);
+        const size_t directoryStart = start;
         start = end + 1;
-        if (directory.empty())
+        if (end == directoryStart)
             continue; // leading, trailing or doubled separators name no directory
-        candidate = directory;
+        candidate.assign(classPath_, directoryStart, end - directoryStart);
         if (candidate.back() != '/')
             candidate += '/';
         candidate += requestedName_;
         candidate += ".class";
         if (Settings().TraceClassReader)
             DebugPrint("ClassLoader: Trying file `%s'\n", candidate.c_str());
-        if (IsOtherThanAFile(candidate))
+        if (!MayHoldAClass(candidate))
             continue;
         openFile_.reset(std::fopen(candidate.c_str(), "rb"));
         if (openFile_) {
-            filePath_ = candidate;
+            filePath_ = std::move(candidate);
             return;
         }
     }
