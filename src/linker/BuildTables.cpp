@@ -4,7 +4,10 @@
 
 namespace {
 
-bool IsConstructorOrInitializer(const std::string& name) { return name == "<init>" || name == "<clinit>"; }
+const std::string kConstructor = "<init>";
+const std::string kInitializer = "<clinit>";
+
+bool IsConstructorOrInitializer(const std::string& name) { return name == kConstructor || name == kInitializer; }
 
 // Appends to a table whose room was fixed beforehand from the counts; with
 // those counts it never runs out, so running out is an internal error.
@@ -20,8 +23,8 @@ void AppendEntry(std::vector<Entry>& table, size_t capacity, Entry entry)
 
 void CMOXLinker::BuildTables(CJavaClass* javaClass)
 {
-    std::vector<const CJavaClass*> chain;
-    BuildTables(javaClass, chain);
+    tableChain_.clear(); // a link that failed may have left classes in it
+    BuildTables(javaClass, tableChain_);
 }
 
 void CMOXLinker::BuildTables(CJavaClass* javaClass, std::vector<const CJavaClass*>& chain)

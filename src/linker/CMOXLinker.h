@@ -111,13 +111,19 @@ public:
 
 private:
     void ResolvePasses();
+    // ResolveClass, also noting the constant of every ldc in code order
+    // when `stringUses` is given.
+    void ResolveCode(CJavaClass& c, std::vector<uint16_t>* stringUses);
+    void PlaceString(int index, int constant, std::vector<int>& ownerOf);
     bool BringInMissingClasses();
     void NumberStaticFields();
     void CountStaticInitializers();
     void ListStaticInitializers();
     void ChooseMain();
     void CollectString(const std::string& text);
-    void LoadReferencedClass(const std::string& name);
+    void AddString(StringTableEntry entry);
+    // The class `name` names, loaded when needed; LNK 3 after the cause.
+    CJavaClass* LoadReferencedClass(const std::string& name);
     void LoadCatchClass(const std::string& name);
     void BuildTables(CJavaClass* javaClass, std::vector<const CJavaClass*>& chain);
     void PlaceStrings(int64_t start);
@@ -130,6 +136,11 @@ private:
     // index 0 would find, without the walk.
     std::unordered_map<std::string, int> classIndexByName_;
     std::array<bool, kMaxClasses + 1> resolved_{};
+    // The ldc constants of each class the linking pass resolved, in code
+    // order, so that the layout finds the strings without reading the code
+    // again; a class resolved otherwise has none noted.
+    std::array<std::vector<uint16_t>, kMaxClasses> stringUses_;
+    std::array<bool, kMaxClasses> stringUsesNoted_{};
     std::array<int32_t, kMaxClasses> classOffsets_{};
     std::array<int32_t, kMaxClasses> classSizes_{};
     std::array<int32_t, kMaxClasses> classStringBytes_{};
@@ -140,12 +151,18 @@ private:
     int entryMethod_ = -1;
     int laidOutClassCount_ = 0;
 
+    // The classes waiting for their super class's tables; kept to save
+    // allocating it for every class.
+    std::vector<const CJavaClass*> tableChain_;
+
     std::vector<uint8_t> image_;
     int32_t imageSize_ = 0;
 
     // Filled with texts only by the resolution, then rebuilt with offsets by
     // the layout in the same order.
     std::vector<StringTableEntry> strings_;
+    // The number of each text in strings_, kept with it.
+    std::unordered_map<std::string, int> stringNumbers_;
     int32_t stringTableOffset_ = 0;
     bool callbackPresent_ = false; // nothing sets it: the header's callback stays 0
     int32_t stackBase_ = 0;

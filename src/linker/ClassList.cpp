@@ -39,6 +39,8 @@ CJavaClass* CMOXLinker::LoadClass(const std::string& name)
         throw EError(ecLNK, 1, kMaxClasses);
     const int index = ClassCount();
     resolved_[index] = false;
+    stringUsesNoted_[index] = false;
+    stringUses_[index].clear();
     classOffsets_[index] = 0;
     // emplace keeps the first class of a name, as a walk from index 0 would.
     classIndexByName_.emplace(javaClass->ThisClassName(), index);

@@ -4,6 +4,7 @@
 #include "driver/Console.h"
 #include "driver/RunSettings.h"
 #include "errors/EError.h"
+#include "linker/CodeWalk.h"
 
 // Decides where every byte of the image goes before any byte exists. The
 // output pass writes in exactly this order and checks each place against
@@ -69,34 +70,27 @@ void CMOXLinker::PlaceStrings(int64_t start)
     // The list is rebuilt from the code in the order the resolution found the
     // strings; equal texts share one record, whichever class uses them.
     strings_.clear();
+    stringNumbers_.clear();
     std::vector<int> ownerOf; // class list index of each entry's class
     for (int index = 0; index < ClassCount(); ++index) {
-        const CJavaClass& c = *classes_[index];
         classStringBytes_[index] = 0;
+        if (stringUsesNoted_[index]) {
+            for (uint16_t constant : stringUses_[index])
+                PlaceString(index, constant, ownerOf);
+            continue;
+        }
+        const CJavaClass& c = *classes_[index];
         for (int method = 0; method < c.MethodCount(); ++method) {
-            const uint32_t length = c.CodeLength(method);
-            uint32_t pc = 0;
-            while (pc < length) {
-                const uint32_t at = pc;
-                const int opcode = c.NextInstruction(method, pc);
-                if (opcode != opLdc && opcode != opLdcW)
-                    continue;
-                const int constant = opcode == opLdc ? c.CodeByte(method, at + 1) : c.CodeWord(method, at + 1);
-                const std::string& text = c.StringText(constant);
-                bool known = false;
-                for (const StringTableEntry& entry : strings_)
-                    known = known || entry.text == text;
-                if (known)
-                    continue;
-                if (StringCount() >= kMaxStrings)
-                    throw EError(ecIDE, 31, kMaxStrings);
-                StringTableEntry entry;
-                entry.text = text;
-                entry.javaClass = classes_[index].get();
-                entry.constantIndex = constant;
-                entry.ordinal = StringCount();
-                strings_.push_back(std::move(entry));
-                ownerOf.push_back(index);
+            CodeWalk walk(c, method);
+            const uint8_t* code = walk.Code();
+            uint32_t at;
+            int opcode;
+            uint32_t size;
+            while (walk.Next(at, opcode, size)) {
+                if (opcode == opLdc)
+                    PlaceString(index, code[at + 1], ownerOf);
+                else if (opcode == opLdcW)
+                    PlaceString(index, code[at + 1] * 256 + code[at + 2], ownerOf);
             }
         }
     }
@@ -117,4 +111,20 @@ void CMOXLinker::PlaceStrings(int64_t start)
     if (position > kMaxImageSize)
         throw EError(ecLNK, 8);
     imageSize_ = static_cast<int32_t>(position);
+}
+
+void CMOXLinker::PlaceString(int index, int constant, std::vector<int>& ownerOf)
+{
+    const std::string& text = classes_[index]->StringText(constant);
+    if (stringNumbers_.contains(text))
+        return;
+    if (StringCount() >= kMaxStrings)
+        throw EError(ecIDE, 31, kMaxStrings);
+    StringTableEntry entry;
+    entry.text = text;
+    entry.javaClass = classes_[index].get();
+    entry.constantIndex = constant;
+    entry.ordinal = StringCount();
+    AddString(std::move(entry));
+    ownerOf.push_back(index);
 }

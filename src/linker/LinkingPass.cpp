@@ -103,7 +103,9 @@ void CMOXLinker::ResolvePasses()
         for (int index = 0; index < ClassCount(); ++index) {
             if (resolved_[index])
                 continue;
-            ResolveClass(classes_[index].get());
+            stringUses_[index].clear();
+            ResolveCode(*classes_[index], &stringUses_[index]);
+            stringUsesNoted_[index] = true;
             resolved_[index] = true;
             resolvedAny = true;
         }
@@ -203,8 +205,15 @@ const StringTableEntry& CMOXLinker::StringAt(int index) const
 
 int CMOXLinker::StringNumberOf(const std::string& text) const
 {
-    for (const StringTableEntry& entry : strings_)
-        if (entry.text == text)
-            return entry.ordinal;
-    throw EError(ecIDE, 30);
+    const auto found = stringNumbers_.find(text);
+    if (found == stringNumbers_.end())
+        throw EError(ecIDE, 30);
+    return strings_[found->second].ordinal;
+}
+
+void CMOXLinker::AddString(StringTableEntry entry)
+{
+    // emplace keeps the first entry of a text, as a walk from the first would.
+    stringNumbers_.emplace(entry.text, StringCount());
+    strings_.push_back(std::move(entry));
 }

@@ -4,6 +4,9 @@
 #include "driver/Console.h"
 #include "driver/RunSettings.h"
 #include "errors/EError.h"
+#include "linker/CodeWalk.h"
+
+#include <vector>
 
 namespace {
 
@@ -28,30 +31,54 @@ bool IsLongOrDoubleOperation(int opcode)
 // The longest constant text an error message shows.
 constexpr size_t kConstantTextLimit = 100;
 
+const std::string kStringClass = "java/lang/String";
+
 } // namespace
 
-void CMOXLinker::ResolveClass(CJavaClass* javaClass)
+void CMOXLinker::ResolveClass(CJavaClass* javaClass) { ResolveCode(*javaClass, nullptr); }
+
+void CMOXLinker::ResolveCode(CJavaClass& c, std::vector<uint16_t>* stringUses)
 {
-    CJavaClass& c = *javaClass;
     if (Settings().TraceLinker)
         DebugPrint("Linker: resolving class %s.", c.ThisClassName().c_str());
+    // Class constants whose class is in the list under the name they give:
+    // looking such a name up again finds the same class and loads nothing,
+    // so each is looked up once. A name the list does not answer (a file
+    // declaring another name) is looked up, and loaded, at every use.
+    std::vector<bool> listed(static_cast<size_t>(c.ConstantPoolCount()));
+    bool stringListed = false;
+    const auto loadClassOf = [&](int classConstant) {
+        // ClassNameOf checks the index: a listed one has passed that check.
+        if (classConstant < c.ConstantPoolCount() && listed[classConstant])
+            return;
+        const std::string& name = c.ClassNameOf(classConstant);
+        // The list answers `name` with the class found or loaded exactly
+        // when that class declares the name.
+        listed[classConstant] = LoadReferencedClass(name)->ThisClassName() == name;
+    };
     for (int method = 0; method < c.MethodCount(); ++method) {
-        const uint32_t length = c.CodeLength(method);
-        uint32_t pc = 0;
-        while (pc < length) {
-            const uint32_t at = pc;
-            const int opcode = c.NextInstruction(method, pc);
+        CodeWalk walk(c, method);
+        const uint8_t* code = walk.Code();
+        // The walk has checked that each instruction's operands are there.
+        const auto operand16 = [code](uint32_t at) { return code[at + 1] * 256 + code[at + 2]; };
+        uint32_t at;
+        int opcode;
+        uint32_t size;
+        while (walk.Next(at, opcode, size)) {
             if (IsLongOrDoubleOperation(opcode))
                 throw EError(ecLNK, 10, opcode);
             switch (opcode) {
             case opLdc:
             case opLdcW: {
-                const int index = opcode == opLdc ? c.CodeByte(method, at + 1) : c.CodeWord(method, at + 1);
+                const int index = opcode == opLdc ? code[at + 1] : operand16(at);
                 if (!c.IsStringConstant(index))
                     throw EError(ecJVM, 29, c.ThisClassName(), c.MethodName(method),
                                  c.ConstantText(index, kConstantTextLimit + 1));
                 CollectString(c.StringText(index));
-                LoadReferencedClass("java/lang/String");
+                if (stringUses != nullptr)
+                    stringUses->push_back(static_cast<uint16_t>(index));
+                if (!stringListed)
+                    stringListed = LoadReferencedClass(kStringClass)->ThisClassName() == kStringClass;
                 break;
             }
             case opGetstatic:
@@ -59,12 +86,12 @@ void CMOXLinker::ResolveClass(CJavaClass* javaClass)
             case opInvokevirtual:
             case opInvokespecial:
             case opInvokestatic:
-                LoadReferencedClass(c.RefClassName(c.CodeWord(method, at + 1)));
+                loadClassOf(c.RefClassIndex(operand16(at)));
                 break;
             case opInvokeinterface:
                 throw EError(ecJVM, 32);
             case opNew:
-                LoadReferencedClass(c.ClassNameOf(c.CodeWord(method, at + 1)));
+                loadClassOf(operand16(at));
                 break;
             default:
                 // putstatic, putfield, anewarray, checkcast and instanceof
@@ -85,21 +112,20 @@ void CMOXLinker::ResolveClass(CJavaClass* javaClass)
 
 void CMOXLinker::CollectString(const std::string& text)
 {
-    for (const StringTableEntry& entry : strings_)
-        if (entry.text == text)
-            return;
+    if (stringNumbers_.contains(text))
+        return;
     if (StringCount() >= kMaxStrings)
         throw EError(ecIDE, 31, kMaxStrings);
     StringTableEntry entry;
     entry.text = text;
     entry.ordinal = StringCount();
-    strings_.push_back(std::move(entry));
+    AddString(std::move(entry));
 }
 
-void CMOXLinker::LoadReferencedClass(const std::string& name)
+CJavaClass* CMOXLinker::LoadReferencedClass(const std::string& name)
 {
     try {
-        FindOrLoadClass(name);
+        return FindOrLoadClass(name);
     } catch (const EError& error) {
         // The cause first, then which reference needed the class.
         error.Print(false);
