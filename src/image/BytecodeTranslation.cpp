@@ -6,7 +6,9 @@
 #include "image/MoxImageWriter.h"
 #include "image/MoxTables.h"
 #include "linker/CMOXLinker.h"
+#include "linker/CodeWalk.h"
 
+#include <array>
 #include <string>
 
 // Java and Mox instructions have the same length, so every Java position
@@ -23,6 +25,23 @@ constexpr uint8_t kElementSizeWord = 0;
 
 int Unsigned16(const uint8_t* bytes) { return bytes[0] * 256 + bytes[1]; }
 
+// TranslateOpcode of every Java opcode, made once: the translation asks for
+// one per instruction of the program. -1 where there is no Mox opcode.
+uint8_t MoxOpcodeOf(uint8_t javaOpcode)
+{
+    static const std::array<int16_t, 256> table = [] {
+        std::array<int16_t, 256> numbers;
+        for (int opcode = 0; opcode < 256; ++opcode) {
+            const int index = MoxIndexOfJavaOpcode(opcode);
+            numbers[static_cast<size_t>(opcode)] = static_cast<int16_t>(index < 0 ? -1 : MoxOpcodeNumber(index));
+        }
+        return numbers;
+    }();
+    const int16_t number = table[javaOpcode];
+    // An opcode without one raises JVM 30 as it always has.
+    return number < 0 ? TranslateOpcode(javaOpcode) : static_cast<uint8_t>(number);
+}
+
 int32_t Signed32(const uint8_t* bytes)
 {
     return static_cast<int32_t>((uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |
@@ -31,34 +50,48 @@ int32_t Signed32(const uint8_t* bytes)
 
 class MethodTranslation {
 public:
-    MethodTranslation(CMOXLinker& linker, CJavaClass& javaClass, int method, MoxImageWriter& out)
-        : linker_(linker), c_(javaClass), method_(method), out_(out), code_(javaClass.Method(method).code.data())
+    MethodTranslation(CMOXLinker& linker, CJavaClass& javaClass, int method, MoxImageWriter& out,
+                      ResolvedConstants& resolved)
+        : linker_(linker), c_(javaClass), method_(method), out_(out), resolved_(resolved),
+          code_(javaClass.Method(method).code.data())
     {
     }
 
     void Run()
     {
-        const uint32_t length = c_.CodeLength(method_);
-        uint32_t pc = 0;
-        while (pc < length) {
-            const uint32_t size = c_.InstructionLength(method_, pc);
+        CodeWalk walk(c_, method_);
+        uint32_t pc;
+        int opcode;
+        uint32_t size;
+        while (walk.Next(pc, opcode, size))
             Instruction(pc, size);
-            pc += size;
-        }
     }
 
 private:
+    // Each kind of byte has its listing line; without a listing, the bytes
+    // go in as they are.
     void Opcode(uint32_t pc)
     {
-        const uint8_t mox = TranslateOpcode(code_[pc]);
+        const uint8_t mox = MoxOpcodeOf(code_[pc]);
+        if (!out_.Listing())
+            out_.AppendUnlisted(mox);
+        else
+            ListedOpcode(pc, mox);
+    }
+
+    void ListedOpcode(uint32_t pc, uint8_t mox)
+    {
         std::string text;
-        if (out_.Listing())
-            c_.ListInstruction(method_, pc, text, kInstructionTextSize);
+        c_.ListInstruction(method_, pc, text, kInstructionTextSize);
         out_.Append(mox, "\tdw\t$%2.2X\t; %s\n", mox, text.c_str());
     }
 
     void Copy(uint32_t from, uint32_t count)
     {
+        if (!out_.Listing()) {
+            out_.AppendUnlisted(code_ + from, count);
+            return;
+        }
         for (uint32_t i = 0; i < count; ++i)
             out_.Append(code_[from + i], "\tdw\t$%2.2X\t; %s\n", code_[from + i], "");
     }
@@ -66,7 +99,10 @@ private:
     void Rewritten(int value)
     {
         const auto byte = static_cast<uint8_t>(value);
-        out_.Append(byte, "\tdw\t$%2.2X\t;      %d\n", byte, byte);
+        if (!out_.Listing())
+            out_.AppendUnlisted(byte);
+        else
+            out_.Append(byte, "\tdw\t$%2.2X\t;      %d\n", byte, byte);
     }
 
     void Rewritten16(int32_t value)
@@ -75,21 +111,66 @@ private:
         Rewritten(value & 0xFF);
     }
 
+    void SwitchData(uint8_t byte)
+    {
+        if (!out_.Listing())
+            out_.AppendUnlisted(byte);
+        else
+            out_.Append(byte, "\tdw\t$%2.2X\t;\n", byte);
+    }
+
     void SwitchData16(int64_t value)
     {
-        const auto hi = static_cast<uint8_t>((value >> 8) & 0xFF);
-        const auto lo = static_cast<uint8_t>(value & 0xFF);
-        out_.Append(hi, "\tdw\t$%2.2X\t;\n", hi);
-        out_.Append(lo, "\tdw\t$%2.2X\t;\n", lo);
+        SwitchData(static_cast<uint8_t>((value >> 8) & 0xFF));
+        SwitchData(static_cast<uint8_t>(value & 0xFF));
     }
 
     void Fill(uint32_t count)
     {
         for (uint32_t i = 0; i < count; ++i)
-            out_.Append(0, "\tdw\t$%2.2X\t;\n", 0);
+            SwitchData(0);
     }
 
-    CJavaClass& ClassNamed(const std::string& name) { return *linker_.ClassAt(linker_.ClassIndexOf(name)); }
+    using Use = ResolvedConstants::Use;
+
+    // The list index of the class Class constant `classConstant` names, and
+    // whether every later look-up of the name would give it again without
+    // loading anything.
+    int ClassIndexOf(int classConstant, bool& lasting)
+    {
+        int index = resolved_.ClassIndex(classConstant);
+        lasting = index >= 0;
+        if (lasting)
+            return index;
+        const std::string& name = c_.ClassNameOf(classConstant);
+        index = linker_.FindClassIndex(name);
+        lasting = index >= 0;
+        if (!lasting)
+            return linker_.ClassIndexOf(name);
+        resolved_.KeepClassIndex(classConstant, index);
+        return index;
+    }
+
+    // The class whose member `ref` names (its class name is `RefClassName`).
+    CJavaClass& OwnerOf(int ref, bool& lasting)
+    {
+        return *linker_.ClassAt(ClassIndexOf(c_.RefClassIndex(ref), lasting));
+    }
+
+    // The value of `constant` for `use`: kept from an earlier use, or made
+    // by `resolve` (which says whether it may be kept).
+    template <class Resolve>
+    int32_t Resolved(int constant, Use use, Resolve&& resolve)
+    {
+        int32_t value;
+        if (resolved_.Find(constant, use, value))
+            return value;
+        bool lasting = false;
+        value = resolve(lasting);
+        if (lasting)
+            resolved_.Keep(constant, use, value);
+        return value;
+    }
 
     void Instruction(uint32_t pc, uint32_t size)
     {
@@ -121,7 +202,7 @@ private:
             break;
         case opNew:
         case opInstanceof:
-            Rewritten16(linker_.ClassOffset(linker_.ClassIndexOf(c_.ClassNameOf(Unsigned16(operands)))));
+            ClassOffset(Unsigned16(operands));
             break;
         case opCheckcast:
             // The module checks no casts: the class is not written.
@@ -162,39 +243,56 @@ private:
         out_.Append(static_cast<uint8_t>(number), "\tdw\t$%2.2X\t;      index = %d\n", static_cast<uint8_t>(number), number);
     }
 
+    void ClassOffset(int constant)
+    {
+        Rewritten16(Resolved(constant, Use::ClassOffset,
+                             [&](bool& lasting) { return linker_.ClassOffset(ClassIndexOf(constant, lasting)); }));
+    }
+
     void StaticField(int ref)
     {
-        const CJavaClass& owner = ClassNamed(c_.RefClassName(ref));
-        const int field = owner.FieldIndex(c_.RefName(ref));
-        Rewritten16(owner.FieldSlot(field) * 2);
+        Rewritten16(Resolved(ref, Use::StaticField, [&](bool& lasting) {
+            const CJavaClass& owner = OwnerOf(ref, lasting);
+            const int field = owner.FieldIndex(c_.RefName(ref));
+            return owner.FieldSlot(field) * 2;
+        }));
     }
 
     void InstanceField(int ref)
     {
-        const std::string& className = c_.RefClassName(ref);
-        const CJavaClass& owner = ClassNamed(className);
-        // + 2: an object's first word holds its class record offset.
-        Rewritten16(owner.FieldTableWordOffset(className, c_.RefName(ref), c_.RefDescriptor(ref)) * 2 + 2);
+        Rewritten16(Resolved(ref, Use::InstanceField, [&](bool& lasting) {
+            const CJavaClass& owner = OwnerOf(ref, lasting);
+            const std::string& className = c_.RefClassName(ref);
+            // + 2: an object's first word holds its class record offset.
+            return owner.FieldTableWordOffset(className, c_.RefName(ref), c_.RefDescriptor(ref)) * 2 + 2;
+        }));
     }
 
     void VirtualCall(int ref)
     {
-        const std::string& className = c_.RefClassName(ref);
-        const CJavaClass& owner = ClassNamed(className);
-        const MethodTableEntry& entry = owner.MethodTable()[owner.MethodTableIndex(c_.RefName(ref), c_.RefDescriptor(ref))];
-        // The module finds the receiver below the arguments and takes the
-        // slot at this position in the receiver's own class record.
-        if (entry.classRelativeOffset > 255)
-            throw EError(ecLNK, 9, className);
-        const auto words = static_cast<uint8_t>(entry.definingClass->ParameterCount(entry.methodIndex) * 2);
+        const int32_t operands = Resolved(ref, Use::VirtualCall, [&](bool& lasting) {
+            const CJavaClass& owner = OwnerOf(ref, lasting);
+            const std::string& className = c_.RefClassName(ref);
+            const MethodTableEntry& entry =
+                owner.MethodTable()[owner.MethodTableIndex(c_.RefName(ref), c_.RefDescriptor(ref))];
+            // The module finds the receiver below the arguments and takes the
+            // slot at this position in the receiver's own class record.
+            if (entry.classRelativeOffset > 255)
+                throw EError(ecLNK, 9, className);
+            const int words = entry.definingClass->ParameterCount(entry.methodIndex) * 2;
+            return (words & 0xFF) << 8 | entry.classRelativeOffset;
+        });
+        const auto words = static_cast<uint8_t>(operands >> 8);
         out_.Append(words, "\tdw\t$%2.2X\t;      Object offset = -%d\n", words, words);
-        Rewritten(entry.classRelativeOffset);
+        Rewritten(operands & 0xFF);
     }
 
     void DirectCall(int ref)
     {
-        const CJavaClass& owner = ClassNamed(c_.RefClassName(ref));
-        Rewritten16(owner.MethodTableImageOffset(c_.RefName(ref), c_.RefDescriptor(ref)));
+        Rewritten16(Resolved(ref, Use::DirectCall, [&](bool& lasting) {
+            const CJavaClass& owner = OwnerOf(ref, lasting);
+            return static_cast<int32_t>(owner.MethodTableImageOffset(c_.RefName(ref), c_.RefDescriptor(ref)));
+        }));
     }
 
     // The Mox forms drop the alignment and keep 16 bits of every value; the
@@ -230,12 +328,14 @@ private:
     CJavaClass& c_;
     int method_;
     MoxImageWriter& out_;
+    ResolvedConstants& resolved_;
     const uint8_t* code_;
 };
 
 } // namespace
 
-void TranslateMethod(CMOXLinker& linker, CJavaClass& javaClass, int method, MoxImageWriter& out)
+void TranslateMethod(CMOXLinker& linker, CJavaClass& javaClass, int method, MoxImageWriter& out,
+                     ResolvedConstants& resolved)
 {
-    MethodTranslation(linker, javaClass, method, out).Run();
+    MethodTranslation(linker, javaClass, method, out, resolved).Run();
 }

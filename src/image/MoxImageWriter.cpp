@@ -37,6 +37,13 @@ void MoxImageWriter::Append16(int32_t value, const char* hiFormat, const char* l
 #pragma GCC diagnostic pop
 }
 
+void MoxImageWriter::RefuseUnlisted() const
+{
+    if (listing_ != nullptr)
+        throw EError(ecIDE, 48);
+    throw EError(ecIDE, 27);
+}
+
 void MoxImageWriter::ExpectAt(int32_t offset) const
 {
     if (position_ != offset)

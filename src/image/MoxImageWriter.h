@@ -21,6 +21,22 @@ public:
     // byte and as the part of the value it explains.
     void Append16(int32_t value, const char* hiFormat, const char* loFormat);
 
+    // Bytes without their listing lines, for the bulk of the code, which a
+    // caller appends this way only after finding Listing() off: the checked
+    // append without a call per byte. With a listing the lines would go
+    // missing, so that is an internal error (IDE 48).
+    void AppendUnlisted(uint8_t byte)
+    {
+        if (position_ >= size_ || listing_ != nullptr)
+            RefuseUnlisted();
+        buffer_[position_++] = byte;
+    }
+    void AppendUnlisted(const uint8_t* bytes, uint32_t count)
+    {
+        for (uint32_t i = 0; i < count; ++i)
+            AppendUnlisted(bytes[i]);
+    }
+
     // IDE 27 unless the next byte goes to `offset`.
     void ExpectAt(int32_t offset) const;
     // IDE 27 unless every byte of the image has been written.
@@ -32,6 +48,8 @@ public:
     bool Listing() const { return listing_ != nullptr; }
 
 private:
+    [[noreturn]] void RefuseUnlisted() const;
+
     uint8_t* buffer_;
     int32_t size_;
     int32_t position_ = 0;

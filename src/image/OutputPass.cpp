@@ -10,6 +10,7 @@
 #include "linker/CMOXLinker.h"
 
 #include <optional>
+#include <string>
 
 namespace {
 
@@ -22,6 +23,11 @@ constexpr uint8_t kInvokestatic = 37; // Mox number of the prologue's calls
 // Images below this many pages, and those of 128 pages or more (a negative
 // byte to the module), are all marked as this many pages.
 constexpr int kMinimumPageCount = 20;
+
+// Names looked up once per string record or handler: made once.
+const std::string kObjectClass = "java/lang/Object";
+const std::string kStringClass = "java/lang/String";
+const std::string kThrowableClass = "java/lang/Throwable";
 
 int32_t OffsetOfClass(CMOXLinker& linker, const std::string& name)
 {
@@ -73,12 +79,12 @@ private:
                     statics);
         out_.Append16(mainSlot, "\tdw\t%d\t; `main' method: Offset hi = %d\n",
                       "\tdw\t%d\t;                       lo = %d\n");
-        out_.Append16(OffsetOfClass(linker_, "java/lang/Object"), "\tdw\t%d\t; java.lang.Object class: Offset hi = %d\n",
+        out_.Append16(OffsetOfClass(linker_, kObjectClass), "\tdw\t%d\t; java.lang.Object class: Offset hi = %d\n",
                       "\tdw\t%d\t;                                lo = %d\n");
-        const int32_t stringClass = linker_.StringCount() > 0 ? OffsetOfClass(linker_, "java/lang/String") : 0;
+        const int32_t stringClass = linker_.StringCount() > 0 ? OffsetOfClass(linker_, kStringClass) : 0;
         out_.Append16(stringClass, "\tdw\t%d\t; java.lang.String class: Offset hi = %d\n",
                       "\tdw\t%d\t;                                lo = %d\n");
-        CJavaClass* throwable = linker_.ClassAt(linker_.ClassIndexOf("java/lang/Throwable"));
+        CJavaClass* throwable = linker_.ClassAt(linker_.ClassIndexOf(kThrowableClass));
         out_.Append16(throwable->MethodTableImageOffset("throwVMException", "(I)V"),
                       "\tdw\t%d\t; Throwable.throwVMException method: Offset hi = %d\n",
                       "\tdw\t%d\t;                                           lo = %d\n");
@@ -142,6 +148,7 @@ private:
     void WriteClassCode(int index)
     {
         CJavaClass& c = *linker_.ClassAt(index);
+        resolved_.Reset(c.ConstantPoolCount());
         out_.Structure("\n; Class = `%s'\n", c.ThisClassName().c_str());
         for (int method = 0; method < c.MethodCount(); ++method) {
             out_.Structure("; (%d) Method %s /* %s */\n", static_cast<int>(c.CodeOffset(method)),
@@ -154,7 +161,7 @@ private:
                 out_.ExpectAt(c.CodeOffset(method));
             if (linker_.PrologueLength(c, method) > 0)
                 WritePrologue();
-            TranslateMethod(linker_, c, method, out_);
+            TranslateMethod(linker_, c, method, out_, resolved_);
             if (c.ExceptionCount(method) > 0)
                 WriteExceptionTable(c, method);
         }
@@ -181,8 +188,7 @@ private:
             // on the range but not on the handler.
             out_.Append16(base + handler.startPc + 1, "\tdw\t%d\t; start_pc hi = %d\n", "\tdw\t%d\t; start_pc lo = %d\n");
             out_.Append16(base + handler.endPc + 1, "\tdw\t%d\t; end_pc hi = %d\n", "\tdw\t%d\t; end_pc lo = %d\n");
-            const std::string& catchClass =
-                handler.catchClassName.empty() ? std::string("java/lang/Throwable") : handler.catchClassName;
+            const std::string& catchClass = handler.catchClassName.empty() ? kThrowableClass : handler.catchClassName;
             out_.Append16(OffsetOfClass(linker_, catchClass), "\tdw\t%d\t; catchType offset hi = %d\n",
                           "\tdw\t%d\t; catchType offset lo = %d\n");
             out_.Append16(base + handler.handlerPc, "\tdw\t%d\t; handler_pc hi = %d\n", "\tdw\t%d\t; handler_pc lo = %d\n");
@@ -208,11 +214,11 @@ private:
     {
         out_.ExpectAt(entry.imageOffset);
         const auto length = static_cast<int32_t>(entry.text.size());
-        out_.Append16(OffsetOfClass(linker_, "java/lang/String"), "\tdw\t%d\t; String class hi = %d\n",
+        out_.Append16(OffsetOfClass(linker_, kStringClass), "\tdw\t%d\t; String class hi = %d\n",
                       "\tdw\t%d\t;              lo = %d\n");
         out_.Append16(length, "\tdw\t%d\t; String length hi = %d\n", "\tdw\t%d\t;               lo = %d\n");
         out_.Append16(entry.imageOffset + 6, "\tdw\t%d\t; Pointer hi = %d\n", "\tdw\t%d\t;         lo = %d\n");
-        out_.Append16(OffsetOfClass(linker_, "java/lang/Object"), "\tdw\t%d\t; Object class hi = %d\n",
+        out_.Append16(OffsetOfClass(linker_, kObjectClass), "\tdw\t%d\t; Object class hi = %d\n",
                       "\tdw\t%d\t;              lo = %d\n");
         out_.Append16(length, "\tdw\t%d\t; String length hi = %d\n", "\tdw\t%d\t;               lo = %d\n");
         out_.Structure("String Data: \"%s\"\n", entry.text.c_str());
@@ -229,6 +235,7 @@ private:
 
     CMOXLinker& linker_;
     MoxImageWriter out_;
+    ResolvedConstants resolved_;
 };
 
 } // namespace
