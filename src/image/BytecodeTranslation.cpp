@@ -79,7 +79,8 @@ private:
             ListedOpcode(pc, mox);
     }
 
-    void ListedOpcode(uint32_t pc, uint8_t mox)
+    // Out of line: the text it makes would otherwise weigh on every opcode.
+    __attribute__((noinline)) void ListedOpcode(uint32_t pc, uint8_t mox)
     {
         std::string text;
         c_.ListInstruction(method_, pc, text, kInstructionTextSize);

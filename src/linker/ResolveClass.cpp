@@ -41,20 +41,29 @@ void CMOXLinker::ResolveCode(CJavaClass& c, std::vector<uint16_t>* stringUses)
 {
     if (Settings().TraceLinker)
         DebugPrint("Linker: resolving class %s.", c.ThisClassName().c_str());
-    // Class constants whose class is in the list under the name they give:
-    // looking such a name up again finds the same class and loads nothing,
-    // so each is looked up once. A name the list does not answer (a file
-    // declaring another name) is looked up, and loaded, at every use.
-    std::vector<bool> listed(static_cast<size_t>(c.ConstantPoolCount()));
+    // Class constants, and member references, whose class is in the list
+    // under the name they give: looking such a name up again finds the same
+    // class and loads nothing, so each is looked up once. A name the list
+    // does not answer (a file declaring another name) is looked up, and
+    // loaded, at every use. A constant is marked only after its queries
+    // have passed, so a marked one needs no checking again.
+    std::vector<uint8_t> listed(static_cast<size_t>(c.ConstantPoolCount()));
+    const auto isListed = [&](int constant) { return constant < c.ConstantPoolCount() && listed[constant] != 0; };
     bool stringListed = false;
     const auto loadClassOf = [&](int classConstant) {
-        // ClassNameOf checks the index: a listed one has passed that check.
-        if (classConstant < c.ConstantPoolCount() && listed[classConstant])
+        if (isListed(classConstant))
             return;
         const std::string& name = c.ClassNameOf(classConstant);
         // The list answers `name` with the class found or loaded exactly
         // when that class declares the name.
         listed[classConstant] = LoadReferencedClass(name)->ThisClassName() == name;
+    };
+    const auto loadOwnerOf = [&](int ref) {
+        if (isListed(ref))
+            return;
+        const int classConstant = c.RefClassIndex(ref);
+        loadClassOf(classConstant);
+        listed[ref] = listed[classConstant];
     };
     for (int method = 0; method < c.MethodCount(); ++method) {
         CodeWalk walk(c, method);
@@ -86,7 +95,7 @@ void CMOXLinker::ResolveCode(CJavaClass& c, std::vector<uint16_t>* stringUses)
             case opInvokevirtual:
             case opInvokespecial:
             case opInvokestatic:
-                loadClassOf(c.RefClassIndex(operand16(at)));
+                loadOwnerOf(operand16(at));
                 break;
             case opInvokeinterface:
                 throw EError(ecJVM, 32);
