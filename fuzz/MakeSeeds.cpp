@@ -3,7 +3,8 @@
 //   <out>/classfile  every class file of our library and the test programs
 //   <out>/link       those test program classes that link as a program
 //   <out>/mox        the images they link into
-// Usage: fuzz_make_seeds LIB_DIR FIXTURE_DIR OUT_DIR
+// Class files in the CLASS_DIRs are seeds of the class reader only.
+// Usage: fuzz_make_seeds LIB_DIR FIXTURE_DIR OUT_DIR [CLASS_DIR...]
 
 #include "FuzzSupport.h"
 
@@ -66,8 +67,8 @@ bool Write(const fs::path& to, const uint8_t* data, int32_t size)
 
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s LIB_DIR FIXTURE_DIR OUT_DIR\n", argv[0]);
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: %s LIB_DIR FIXTURE_DIR OUT_DIR [CLASS_DIR...]\n", argv[0]);
         return 2;
     }
     SilenceConsole();
@@ -88,6 +89,13 @@ int main(int argc, char** argv)
     for (const fs::path& file : ClassFiles(lib)) {
         copied = Copy(file, out / "classfile" / SeedName("lib", ClassName(lib, file))) && copied;
         ++classes;
+    }
+    for (int extra = 4; extra < argc; ++extra) {
+        const fs::path dir = argv[extra];
+        for (const fs::path& file : ClassFiles(dir)) {
+            copied = Copy(file, out / "classfile" / SeedName("extra", ClassName(dir, file))) && copied;
+            ++classes;
+        }
     }
 
     std::vector<fs::path> programDirs;

@@ -2,7 +2,8 @@
 // bring: the fuzzer's bytes are a script of steps (bytes arriving on the
 // line at some moment, chunks handed to the listener, keys typed, commands
 // sent whose echoes are then due, packets, acknowledgements and status
-// replies waited for), run on a fake clock so that no time-out really waits.
+// replies waited for, the line failing and coming back, the poll timer of a
+// listening run), run on a fake clock so that no time-out really waits.
 // Every failure must be a catalogue error, a packet never outgrows the
 // caller's buffer, and input requests are answered from the key queue in
 // the order the keys were typed.
@@ -12,6 +13,7 @@
 
 #include "device/ProgramMap.h"
 #include "driver/RunSettings.h"
+#include "driver/TDataClass.h"
 #include "errors/EError.h"
 
 #include <algorithm>
@@ -40,8 +42,9 @@ public:
 };
 
 // The input read front to back, so that a seed can be written by hand:
-// one settings byte (bit 0: IgnoreEcho, bits 1-2: LogLevel), then steps of
-// one byte each with their arguments. Past the end every read gives 0.
+// one settings byte (bit 0: IgnoreEcho, bits 1-2: LogLevel, bit 3: the poll
+// timer's listener has the linked program), then steps of one byte each with
+// their arguments. Past the end every read gives 0.
 class Script {
 public:
     Script(const uint8_t* data, size_t size) : data_(data), size_(size) {}
@@ -73,12 +76,22 @@ enum Step : uint8_t {
     stAck,      // code byte, time-out word: an acknowledgement is waited for
     stStatus,   // the status is queried
     stWait,     // milliseconds word: time passes
+    stFault,    // byte: bit 0 breaks or mends the line, bit 1 stalls or frees its output
+    stPoll,     // one tick of the driver's poll timer hands what arrived to the listener
     stStepCount,
 };
 
 class Session {
 public:
-    explicit Session(Script& script) : script_(script) { device_.Connect(); }
+    // `linked`: the listening run's receive path has the linked program.
+    Session(Script& script, bool linked) : script_(script), data_(&device_.comm, linked ? &program_ : nullptr)
+    {
+        device_.driver.SetPacketMode(pmPass);
+        device_.driver.SetOnReceiveData([this](TCommPortDriver& sender, const uint8_t* bytes, int32_t size) {
+            data_.SerialDataReceived(sender, bytes, size);
+        });
+        device_.Connect();
+    }
 
     void Run()
     {
@@ -154,6 +167,17 @@ private:
         case stWait:
             device_.clock.Advance(script_.Word() % 10001);
             return;
+        case stFault: {
+            const uint8_t fault = script_.Byte();
+            if (fault & 1)
+                device_.line.broken = !device_.line.broken;
+            if (fault & 2)
+                device_.line.writeLimit = device_.line.writeLimit == 0 ? -1 : 0;
+            return;
+        }
+        case stPoll:
+            device_.driver.PollStep();
+            return;
         case stStepCount:
             return;
         }
@@ -165,9 +189,11 @@ private:
     {
         const std::vector<uint8_t>& written = device_.line.written;
         size_t at = from;
-        if (sentOwn) {
-            FUZZ_CHECK(at < written.size() && written[at] == sent_);
+        if (sentOwn && at < written.size()) {
+            FUZZ_CHECK(written[at] == sent_);
             ++at;
+        } else if (sentOwn) {
+            FUZZ_CHECK(device_.line.writeLimit == 0); // a stalled line took nothing
         }
         while (at < written.size()) {
             const uint8_t b = written[at++];
@@ -187,6 +213,7 @@ private:
     Script& script_;
     FuzzDevice device_;
     FuzzProgram program_;
+    TDataClass data_;
     std::deque<uint8_t> keys_;
     uint8_t sent_ = 0;
 };
@@ -203,7 +230,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t settings = script.Byte();
     Settings().IgnoreEcho = (settings & 1) != 0;
     Settings().LogLevel = (settings >> 1) & 3;
-    Session session(script);
+    Session session(script, (settings & 8) != 0);
     session.Run();
     InitialiseSettings();
     return 0;
