@@ -8,8 +8,8 @@
 
 // The class reader's view of an open class file: big-endian reads checked
 // against what the file holds. The file is read in blocks of kBlockSize, so
-// a class file that fits one block costs one read however many fields it
-// has; a read past the end of the file raises JVM 20 naming the class. A
+// a class file that fits one block is read in one go however many fields
+// it has; a read past the end of the file raises JVM 20 naming the class. A
 // length taken from the file is never trusted for an allocation: blocks and
 // skips move through the file piece by piece, so a corrupt length costs no
 // more memory than the file actually holds. The block lives in the cursor,
