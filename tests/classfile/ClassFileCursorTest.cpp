@@ -142,17 +142,6 @@ TEST(ClassFileCursorTest, ReadsSeeTheFileInOrderAcrossBlocks)
     }
 }
 
-TEST(ClassFileCursorTest, AnEmptyFileHoldsNothing)
-{
-    CursorFile file({});
-    ClassFileCursor in(file.Get(), kName);
-    std::vector<uint8_t> none = {9};
-    EXPECT_EQ(ErrorOf([&] { in.Bytes(0, none); }), "");
-    EXPECT_TRUE(none.empty());
-    EXPECT_EQ(ErrorOf([&] { in.Skip(0); }), "");
-    EXPECT_EQ(ErrorOf([&] { in.U1(); }), CorruptLine(kName));
-}
-
 // A class file several blocks long, with a constant and code that cross
 // the blocks' ends: everything the file says arrives, and a cut anywhere
 // near those ends is JVM 20.

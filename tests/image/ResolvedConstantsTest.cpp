@@ -3,7 +3,6 @@
 #include "driver/RunSettings.h"
 #include "errors/EError.h"
 #include "image/MoxImageWriter.h"
-#include "image/MoxListing.h"
 
 #include <gtest/gtest.h>
 
@@ -234,32 +233,6 @@ TEST(ResolvedConstantsTest, UnlistedAppendsStopAtTheImageSize)
         EXPECT_EQ(error, row.error);
         EXPECT_EQ(buffer, row.buffer);
     }
-}
-
-// With a listing every byte needs its line: an unlisted append then is a
-// fault of ours, not of the program.
-TEST(ResolvedConstantsTest, UnlistedAppendsRefuseAListing)
-{
-    TempDir work;
-    const std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(work.Path());
-    {
-        MoxListing listing;
-        std::vector<uint8_t> buffer(4, 0);
-        MoxImageWriter out(buffer.data(), 4, &listing);
-        const uint8_t one[] = {1};
-        for (const auto& append : std::vector<std::function<void()>>{[&] { out.AppendUnlisted(1); },
-                                                                     [&] { out.AppendUnlisted(one, 1); }}) {
-            try {
-                append();
-                ADD_FAILURE() << "appended without its line";
-            } catch (const EError& e) {
-                EXPECT_TRUE(e.Is(ecIDE, 48)) << e.Message();
-            }
-        }
-        EXPECT_EQ(buffer, std::vector<uint8_t>(4, 0));
-    }
-    std::filesystem::current_path(previous);
 }
 
 } // namespace
