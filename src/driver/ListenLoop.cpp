@@ -14,6 +14,9 @@ void RunListenLoop(ConsoleKeys& keys, const std::function<void(uint8_t)>& onKey,
         } else {
             MainEventLoop().RunOnce(keys.WaitFd());
         }
+        // Asked to stop: whatever the line did meanwhile is no longer news.
+        if (StopSignals::Requested())
+            break;
         afterTurn();
     }
 }

@@ -43,8 +43,17 @@ int ChildProcess::Start(const std::string& program, const std::vector<std::strin
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
+    // A process group of its own: Ctrl-C typed at the terminal is meant for
+    // the parent, which ends the child itself by closing the tie. A child
+    // that died of it first would make the parent see a failed line instead
+    // of a clean end.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = -1;
-    int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    int error = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
     close(out[1]);
