@@ -56,11 +56,25 @@ mode_t CreationMode()
 int ReadWholeFile(const std::string& path, size_t maxBytes, std::vector<uint8_t>& bytes, bool* opened)
 {
     bytes.clear();
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only a regular file has an end to read to: opening a FIFO would wait
+    // for a writer that may never come and reading a terminal would wait for
+    // keys, so neither open nor check waits, and such files are refused as
+    // files that cannot be read through (ESPIPE; EISDIR for a directory).
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (opened != nullptr)
         *opened = fd >= 0;
     if (fd < 0)
         return errno;
+    struct stat info {};
+    if (fstat(fd, &info) != 0) {
+        int error = errno;
+        close(fd);
+        return error;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        close(fd);
+        return S_ISDIR(info.st_mode) ? EISDIR : ESPIPE;
+    }
     uint8_t chunk[4096];
     int error = 0;
     while (bytes.size() <= maxBytes) {

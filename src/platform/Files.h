@@ -8,7 +8,9 @@
 // number (0 on success) so that callers choose the catalogue row.
 
 // Reads at most `maxBytes` + 1 bytes, enough to tell a file that is too large.
-// `opened` tells whether a failure came after the file was opened.
+// `opened` tells whether a failure came after the file was opened. Only a
+// regular file is read, without waiting: anything else fails at once (EISDIR
+// for a directory, ESPIPE for a FIFO, a device or a socket).
 int ReadWholeFile(const std::string& path, size_t maxBytes, std::vector<uint8_t>& bytes, bool* opened = nullptr);
 
 // Replaces `path` with `size` bytes: they go to a temporary file in the same
