@@ -34,7 +34,7 @@ int PollTimeout(int64_t timeoutMs)
     return static_cast<int>(std::min<int64_t>(timeoutMs, 1 << 30));
 }
 
-class PosixSerialPort final : public SerialPort {
+class PosixSerialPort final : public RecordingSerialPort {
 public:
     PosixSerialPort(std::string name, std::string device) : name_(std::move(name)), device_(std::move(device)) {}
     ~PosixSerialPort() override { Close(); }
@@ -249,27 +249,7 @@ public:
 
     void Pause(int64_t ms) override { SystemClock().SleepMs(ms); }
 
-    int LastError() const override { return error_; }
-
 private:
-    // Records the error; always false, so call sites read as results.
-    bool Failed(int error)
-    {
-        error_ = error;
-        return false;
-    }
-    // Records the error; -1, the failure result of counts and waits.
-    int Broken(int error)
-    {
-        error_ = error;
-        return -1;
-    }
-    int Fail(int error)
-    {
-        error_ = error;
-        return error;
-    }
-
     bool SetModemLine(int line, bool on)
     {
         if (fd_ < 0)
@@ -292,7 +272,6 @@ private:
     std::string name_;
     std::string device_;
     int fd_ = -1;
-    int error_ = 0;
 };
 
 } // namespace

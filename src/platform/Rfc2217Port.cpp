@@ -32,7 +32,7 @@ int PollTimeout(int64_t timeoutMs)
     return static_cast<int>(std::min<int64_t>(timeoutMs, 1 << 30));
 }
 
-class Rfc2217Port final : public SerialPort {
+class Rfc2217Port final : public RecordingSerialPort {
 public:
     Rfc2217Port(std::string name, std::string host, uint16_t port)
         : name_(std::move(name)), host_(std::move(host)), port_(port)
@@ -284,25 +284,7 @@ public:
         }
     }
 
-    int LastError() const override { return error_; }
-
 private:
-    bool Failed(int error)
-    {
-        error_ = error;
-        return false;
-    }
-    int Broken(int error)
-    {
-        error_ = error;
-        return -1;
-    }
-    int Fail(int error)
-    {
-        error_ = error;
-        return error;
-    }
-
     size_t Buffered() const { return input_.size() - head_; }
 
     bool ComPortAgreed() const
@@ -463,7 +445,6 @@ private:
     std::string host_;
     uint16_t port_;
     int fd_ = -1;
-    int error_ = 0;
     bool broken_ = false;
     TelnetCodec codec_;
     std::vector<uint8_t> input_;

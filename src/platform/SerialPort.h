@@ -80,6 +80,33 @@ public:
     virtual int LastError() const = 0;
 };
 
+// What the implementations share: the last failure, recorded where it
+// happens by helpers that return the failure value of the call site's result,
+// so that call sites read as results.
+class RecordingSerialPort : public SerialPort {
+public:
+    int LastError() const override { return error_; }
+
+protected:
+    bool Failed(int error)
+    {
+        error_ = error;
+        return false;
+    }
+    int Broken(int error)
+    {
+        error_ = error;
+        return -1;
+    }
+    int Fail(int error)
+    {
+        error_ = error;
+        return error;
+    }
+
+    int error_ = 0;
+};
+
 using SerialPortFactory = std::function<std::unique_ptr<SerialPort>(const std::string& name)>;
 
 // The one place a port name chooses its implementation:
