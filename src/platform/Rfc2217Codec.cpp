@@ -4,6 +4,14 @@ using namespace telnet;
 
 void TelnetCodec::Accept(uint8_t option, bool local, bool accept) { SideOf(option, local).accept = accept; }
 
+void TelnetCodec::AcceptSerialLineOptions()
+{
+    for (uint8_t option : {telnet::kOptionBinary, telnet::kOptionSuppressGoAhead, telnet::kOptionComPort}) {
+        Accept(option, true, true);
+        Accept(option, false, true);
+    }
+}
+
 bool TelnetCodec::Enabled(uint8_t option, bool local) const
 {
     return (local ? local_ : remote_)[option].state == OptionState::Yes;

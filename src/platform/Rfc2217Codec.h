@@ -98,6 +98,9 @@ public:
     // Options we agree to when the peer asks: `local` for what we do (the peer
     // sends DO), otherwise for what the peer does (the peer sends WILL).
     void Accept(uint8_t option, bool local, bool accept);
+    // What either end of a serial line over Telnet agrees to, both ways:
+    // binary, suppressed go-ahead and the COM port option.
+    void AcceptSerialLineOptions();
 
     // Asks to switch an option of ours (local) or of the peer on or off. A
     // request that changes nothing sends nothing.

@@ -57,10 +57,7 @@ public:
         modemState_ = -1;
         codec_ = TelnetCodec{};
         using namespace telnet;
-        for (uint8_t option : {kOptionBinary, kOptionSuppressGoAhead, kOptionComPort}) {
-            codec_.Accept(option, true, true);
-            codec_.Accept(option, false, true);
-        }
+        codec_.AcceptSerialLineOptions();
         // Binary both ways, or a server may turn CR into CR NUL; go-ahead
         // suppressed, as every device server expects of a raw line.
         codec_.Request(kOptionBinary, true, true);

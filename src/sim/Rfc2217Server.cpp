@@ -8,10 +8,7 @@ void Rfc2217Server::Open(int64_t nowMs)
 {
     codec_ = TelnetCodec{};
     using namespace telnet;
-    for (uint8_t option : {kOptionBinary, kOptionSuppressGoAhead, kOptionComPort}) {
-        codec_.Accept(option, true, true);
-        codec_.Accept(option, false, true);
-    }
+    codec_.AcceptSerialLineOptions();
     // A serial line is 8-bit clean both ways; some clients wait for the
     // server to ask for binary before they count the link as ready.
     codec_.Request(kOptionBinary, true, true);
