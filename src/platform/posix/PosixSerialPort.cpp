@@ -1,7 +1,7 @@
 // A local serial device (/dev/ttyS*, /dev/ttyUSB*, a pseudo-terminal).
 
 #include "platform/Clock.h"
-#include "platform/PosixBaudRate.h"
+#include "platform/posix/PosixBaudRate.h"
 #include "platform/SerialPort.h"
 
 #include <algorithm>

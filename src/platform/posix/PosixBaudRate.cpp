@@ -1,4 +1,4 @@
-#include "platform/PosixBaudRate.h"
+#include "platform/posix/PosixBaudRate.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
