@@ -4,17 +4,10 @@
 #include "platform/Clock.h"
 #include "platform/Rfc2217Codec.h"
 #include "platform/SerialPort.h"
+#include "platform/Tcp.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -24,13 +17,6 @@ constexpr int64_t kConnectTimeoutMs = 3000;
 constexpr int64_t kNegotiationTimeoutMs = 2000;
 // What we keep of data nobody reads, like a UART's receive queue.
 constexpr size_t kMaxBuffered = 1 << 20;
-
-int PollTimeout(int64_t timeoutMs)
-{
-    if (timeoutMs < 0)
-        return -1;
-    return static_cast<int>(std::min<int64_t>(timeoutMs, 1 << 30));
-}
 
 class Rfc2217Port final : public RecordingSerialPort {
 public:
@@ -46,9 +32,9 @@ public:
 
     int Open() override
     {
-        if (fd_ >= 0)
+        if (socket_)
             return 0;
-        int error = ConnectSocket();
+        int error = TcpConnection::Connect(host_, port_, kConnectTimeoutMs, socket_);
         if (error != 0)
             return Fail(error);
         broken_ = false;
@@ -95,18 +81,16 @@ public:
 
     void Close() override
     {
-        if (fd_ >= 0)
-            close(fd_);
-        fd_ = -1;
+        socket_.reset();
         input_.clear();
         head_ = 0;
     }
 
-    bool IsOpen() const override { return fd_ >= 0; }
+    bool IsOpen() const override { return socket_ != nullptr; }
 
     bool Configure(const SerialLineSettings& settings) override
     {
-        if (fd_ < 0)
+        if (!socket_)
             return Failed(EBADF);
         using namespace rfc2217;
         codec_.SendComPort(kSetBaudRate, BaudRateValue(static_cast<uint32_t>(settings.baudRate)));
@@ -134,7 +118,7 @@ public:
 
     long Read(uint8_t* buffer, size_t size, int64_t timeoutMs) override
     {
-        if (fd_ < 0)
+        if (!socket_)
             return Broken(EBADF);
         if (Buffered() == 0 && timeoutMs != kNoWait) {
             int ready = WaitReadable(timeoutMs);
@@ -160,11 +144,11 @@ public:
 
     int WaitReadable(int64_t timeoutMs) override
     {
-        if (fd_ < 0)
+        if (!socket_)
             return Broken(EBADF);
         PumpAvailable();
         int64_t deadline = timeoutMs < 0 ? -1 : SystemClock().NowMs() + timeoutMs;
-        // Telnet commands wake poll() too, so wait until data proper is there.
+        // Telnet commands wake the wait too, so wait until data proper is there.
         while (Buffered() == 0) {
             if (broken_)
                 return -1;
@@ -181,8 +165,8 @@ public:
 
     long Write(const uint8_t* data, size_t size, int64_t timeoutMs) override
     {
-        if (fd_ < 0 || broken_)
-            return Broken(fd_ < 0 ? EBADF : error_);
+        if (!socket_ || broken_)
+            return Broken(!socket_ ? EBADF : error_);
         codec_.SendData(data, size);
         size_t sent = 0;
         if (SendOutput(timeoutMs, &sent))
@@ -202,7 +186,7 @@ public:
 
     bool SetDTR(bool on) override
     {
-        if (fd_ < 0)
+        if (!socket_)
             return Failed(EBADF);
         codec_.SendComPort(rfc2217::kSetControl, {on ? rfc2217::kControlDtrOn : rfc2217::kControlDtrOff});
         return SendOutput(kNegotiationTimeoutMs);
@@ -210,7 +194,7 @@ public:
 
     bool SetRTS(bool on) override
     {
-        if (fd_ < 0)
+        if (!socket_)
             return Failed(EBADF);
         codec_.SendComPort(rfc2217::kSetControl, {on ? rfc2217::kControlRtsOn : rfc2217::kControlRtsOff});
         // Some servers look at the modem lines only about once a second;
@@ -223,7 +207,7 @@ public:
     bool ReadDSR(bool& on) override
     {
         on = false;
-        if (fd_ < 0)
+        if (!socket_)
             return Failed(EBADF);
         PumpAvailable();
         if (modemState_ < 0)
@@ -234,7 +218,7 @@ public:
 
     long InputWaiting() override
     {
-        if (fd_ < 0)
+        if (!socket_)
             return Broken(EBADF);
         PumpAvailable();
         if (Buffered() == 0 && broken_)
@@ -244,15 +228,15 @@ public:
 
     long OutputWaiting() override
     {
-        int count = 0;
-        if (fd_ < 0 || ioctl(fd_, TIOCOUTQ, &count) != 0)
-            return Broken(fd_ < 0 ? EBADF : errno);
-        return count;
+        if (!socket_)
+            return Broken(EBADF);
+        long count = socket_->OutputQueued();
+        return count < 0 ? Broken(socket_->Error()) : count;
     }
 
     void Purge(bool input, bool output) override
     {
-        if (fd_ < 0 || (!input && !output))
+        if (!socket_ || (!input && !output))
             return;
         codec_.SendComPort(rfc2217::kPurgeData, {input && output ? rfc2217::kPurgeBoth
                                                  : input         ? rfc2217::kPurgeReceive
@@ -267,7 +251,7 @@ public:
 
     void Pause(int64_t ms) override
     {
-        if (fd_ < 0 || broken_) {
+        if (!socket_ || broken_) {
             SystemClock().SleepMs(ms);
             return;
         }
@@ -289,56 +273,6 @@ private:
         return codec_.Enabled(telnet::kOptionComPort, true) || codec_.Enabled(telnet::kOptionComPort, false);
     }
 
-    int ConnectSocket()
-    {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        std::string service = std::to_string(port_);
-        if (getaddrinfo(host_.c_str(), service.c_str(), &hints, &found) != 0 || found == nullptr)
-            return EHOSTUNREACH;
-        int error = ECONNREFUSED;
-        for (addrinfo* at = found; at != nullptr; at = at->ai_next) {
-            int fd = socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, at->ai_protocol);
-            if (fd < 0) {
-                error = errno;
-                continue;
-            }
-            error = ConnectWithin(fd, at->ai_addr, at->ai_addrlen);
-            if (error == 0) {
-                // Every acknowledgement of the download is waited for: send
-                // small writes at once instead of gathering them.
-                int one = 1;
-                setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                fd_ = fd;
-                break;
-            }
-            close(fd);
-        }
-        freeaddrinfo(found);
-        return fd_ >= 0 ? 0 : error;
-    }
-
-    static int ConnectWithin(int fd, const sockaddr* address, socklen_t length)
-    {
-        if (connect(fd, address, length) == 0)
-            return 0;
-        if (errno != EINPROGRESS)
-            return errno;
-        pollfd descriptor{fd, POLLOUT, 0};
-        int ready = poll(&descriptor, 1, static_cast<int>(kConnectTimeoutMs));
-        if (ready == 0)
-            return ETIMEDOUT;
-        if (ready < 0)
-            return errno;
-        int error = 0;
-        socklen_t size = sizeof error;
-        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
-            return errno;
-        return error;
-    }
-
     // Sends what the codec has queued; waits for room up to `timeoutMs` of
     // no progress. `sent` receives the bytes that went out.
     bool SendOutput(int64_t timeoutMs, size_t* sent = nullptr)
@@ -346,26 +280,23 @@ private:
         std::vector<uint8_t> out = codec_.TakeOutput();
         size_t done = 0;
         while (done < out.size()) {
-            ssize_t n = send(fd_, out.data() + done, out.size() - done, MSG_NOSIGNAL);
+            long n = socket_->Send(out.data() + done, out.size() - done);
             if (n > 0) {
                 done += static_cast<size_t>(n);
                 continue;
             }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && errno != EAGAIN) {
-                error_ = errno;
+            if (n < 0) {
+                error_ = socket_->Error();
                 broken_ = true;
                 break;
             }
-            pollfd descriptor{fd_, POLLOUT, 0};
-            int ready = poll(&descriptor, 1, PollTimeout(timeoutMs));
+            int ready = socket_->Wait(true, timeoutMs);
             if (ready == 0) {
                 error_ = ETIMEDOUT;
                 break;
             }
-            if (ready < 0 && errno != EINTR) {
-                error_ = errno;
+            if (ready < 0) {
+                error_ = socket_->Error();
                 break;
             }
         }
@@ -384,11 +315,10 @@ private:
             SystemClock().SleepMs(timeoutMs < 0 ? 0 : timeoutMs);
             return false;
         }
-        pollfd descriptor{fd_, POLLIN, 0};
-        int ready = poll(&descriptor, 1, PollTimeout(timeoutMs));
+        int ready = socket_->Wait(false, timeoutMs);
         if (ready <= 0) {
-            if (ready < 0 && errno != EINTR) {
-                error_ = errno;
+            if (ready < 0) {
+                error_ = socket_->Error();
                 broken_ = true;
             }
             return false;
@@ -407,16 +337,11 @@ private:
     bool Receive()
     {
         uint8_t chunk[4096];
-        ssize_t n = recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
-        if (n < 0) {
-            if (errno != EAGAIN && errno != EINTR) {
-                error_ = errno;
-                broken_ = true;
-            }
+        long n = socket_->Receive(chunk, sizeof chunk);
+        if (n == 0)
             return false;
-        }
-        if (n == 0) {
-            error_ = ECONNRESET; // the server went away: like an unplugged line
+        if (n < 0) {
+            error_ = socket_->Error(); // ECONNRESET: the server went away, like an unplugged line
             broken_ = true;
             return false;
         }
@@ -441,7 +366,7 @@ private:
     std::string name_;
     std::string host_;
     uint16_t port_;
-    int fd_ = -1;
+    std::unique_ptr<TcpConnection> socket_;
     bool broken_ = false;
     TelnetCodec codec_;
     std::vector<uint8_t> input_;

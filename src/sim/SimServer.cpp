@@ -5,7 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/StopSignals.h"
-#include "platform/TcpServer.h"
+#include "platform/Tcp.h"
 #include "sim/Rfc2217Server.h"
 #include "sim/SimModule.h"
 #include "sim/SimOptions.h"
