@@ -3,16 +3,13 @@
 #include "driver/Console.h"
 #include "driver/RunSettings.h"
 #include "errors/EError.h"
+#include "platform/FileNames.h"
 
 #include <filesystem>
 #include <system_error>
 #include <utility>
 
 namespace {
-
-// ';' separates class path directories as the tool has always written them;
-// ':' does too, as in any class path on this system.
-bool IsClassPathSeparator(char c) { return c == ';' || c == ':'; }
 
 // Only a regular file can hold a class. A directory carrying a class file's
 // name would open here and then fail to read, and opening a FIFO would wait
@@ -37,17 +34,20 @@ void CJavaClass::OpenClassFile()
     size_t start = 0;
     while (start <= classPath_.size()) {
         size_t end = start;
-        while (end < classPath_.size() && !IsClassPathSeparator(classPath_[end]))
+        // ';' as the tool has always written class paths; ':' too where a
+        // path holds no drive letter, as in any class path there.
+        while (end < classPath_.size() && !IsPathListSeparator(classPath_[end]))
             ++end;
         const size_t directoryStart = start;
         start = end + 1;
         if (end == directoryStart)
             continue; // leading, trailing or doubled separators name no directory
         candidate.assign(classPath_, directoryStart, end - directoryStart);
-        if (candidate.back() != '/')
+        if (!IsDirectorySeparator(candidate.back()))
             candidate += '/';
         candidate += requestedName_;
         candidate += ".class";
+        ToSystemSeparators(candidate);
         if (Settings().TraceClassReader)
             DebugPrint("ClassLoader: Trying file `%s'\n", candidate.c_str());
         if (!MayHoldAClass(candidate))

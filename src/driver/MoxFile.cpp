@@ -3,7 +3,6 @@
 #include "errors/EError.h"
 #include "platform/Files.h"
 
-#include <cstring>
 
 namespace {
 constexpr size_t kMaxImageSize = 65535;
@@ -17,7 +16,7 @@ MoxFileImage ReadMoxFile(const std::string& fileName)
     int error = ReadWholeFile(fileName, kMaxImageSize, image.buffer, &opened);
     if (error != 0) {
         const char* action = opened ? "reading" : "opening";
-        throw EError(ecIDE, 3, std::string(action) + " `" + fileName + "' (" + std::to_string(error) + ")", std::strerror(error));
+        throw EError(ecIDE, 3, std::string(action) + " `" + fileName + "' (" + std::to_string(error) + ")", SystemErrorText(error));
     }
     if (image.buffer.empty())
         throw EError(ecIDE, 3, "reading `" + fileName + "'", "the file is empty, so it holds no image");
@@ -32,5 +31,5 @@ void WriteMoxFile(const std::string& fileName, const uint8_t* data, int32_t size
 {
     int error = WriteFileAtomically(fileName, data, static_cast<size_t>(size));
     if (error != 0)
-        throw EError(ecIDE, 17, fileName, error, std::strerror(error));
+        throw EError(ecIDE, 17, fileName, error, SystemErrorText(error));
 }

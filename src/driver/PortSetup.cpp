@@ -9,12 +9,10 @@ constexpr int kHighestComNumber = 19;
 
 void EnumeratePorts()
 {
-    std::vector<std::string> devices = ListSerialDevices();
-    if (devices.size() > static_cast<size_t>(kHighestComNumber))
-        devices.resize(kHighestComNumber);
+    std::vector<ComPort> ports = ListComPorts(kHighestComNumber);
     RunSettings& settings = Settings();
     settings.PortCount = 0;
-    for (size_t i = 0; i < devices.size() && settings.PortCount < RunSettings::kMaxPorts; ++i)
-        settings.PortNumbers[settings.PortCount++] = static_cast<int32_t>(i + 1);
-    RememberSerialDevices(std::move(devices));
+    for (size_t i = 0; i < ports.size() && settings.PortCount < RunSettings::kMaxPorts; ++i)
+        settings.PortNumbers[settings.PortCount++] = static_cast<int32_t>(ports[i].number);
+    RememberComPorts(std::move(ports));
 }

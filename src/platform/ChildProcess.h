@@ -1,18 +1,19 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 // A helper program run as a child of this process and tied to it: its
 // standard input is a pipe this process holds open and never writes, so the
-// child sees its input end when this process goes, however it goes. Its
+// child sees its input end when this process goes, however it goes (on
+// Windows the child also lies in a job that ends with this process). Its
 // standard output comes back through a pipe (for the line it announces
 // itself with); its standard error is ours.
 class ChildProcess {
 public:
-    ChildProcess() = default;
+    ChildProcess();
     // Closes the tie, gives the child a moment to end by itself, then ends it.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -27,12 +28,11 @@ public:
     void Stop();
 
 private:
-    pid_t pid_ = -1;
-    int tie_ = -1;    // the child's standard input
-    int output_ = -1; // the child's standard output
+    struct Handles; // the system's handles of the child and its pipes
+    std::unique_ptr<Handles> handles_;
     std::string buffered_;
 };
 
-// The directory this program's executable lies in ("" when unknown): helper
-// programs are installed next to it.
-std::string ExecutableDirectory();
+// The helper program `name` installed next to this program's executable
+// (with the system's suffix for programs).
+std::string HelperProgramPath(const std::string& name);

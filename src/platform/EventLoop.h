@@ -6,8 +6,8 @@
 
 // The process's message pump: periodic timers (the serial driver polls its
 // port from one) and a descriptor to wake on (the keyboard). One turn blocks
-// in poll() until a timer is due, the descriptor is readable or a signal
-// arrives, runs the timers that are due, and returns; nothing spins.
+// until a timer is due, the descriptor is readable or a stop request
+// (Ctrl-C) arrives, runs the timers that are due, and returns; nothing spins.
 class EventLoop {
 public:
     using TimerId = int;
@@ -16,7 +16,8 @@ public:
     void RemoveTimer(TimerId id);
     bool HasTimer(TimerId id) const { return timers_.count(id) != 0; }
 
-    // One turn. `wakeFd` (ignored when negative) ends the wait when readable.
+    // One turn. `wakeFd` (ConsoleKeys::WaitFd; ignored when negative) ends
+    // the wait when readable.
     // `maxWaitMs` bounds the wait (negative: until a timer or the descriptor).
     void RunOnce(int wakeFd = -1, int64_t maxWaitMs = -1);
 

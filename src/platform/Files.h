@@ -18,3 +18,7 @@ int ReadWholeFile(const std::string& path, size_t maxBytes, std::vector<uint8_t>
 // target. A failure or a kill at any point leaves the old file or none, never
 // a half-written one; the temporary file is removed on failure.
 int WriteFileAtomically(const std::string& path, const uint8_t* data, size_t size);
+
+// The system's text for an error number these operations (and the ports)
+// return, without a line end.
+std::string SystemErrorText(int error);

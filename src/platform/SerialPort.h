@@ -22,6 +22,9 @@ struct SerialLineSettings {
     bool xonXoffFlow = false;
     // The level DTR is put to; RTS goes low unless RTS/CTS flow drives it.
     bool dtrOn = false;
+    // The driver's receive and transmit queues, where the system sizes them.
+    int inQueueBytes = 2048;
+    int outQueueBytes = 2048;
 };
 
 class SerialPort {
@@ -111,7 +114,8 @@ using SerialPortFactory = std::function<std::unique_ptr<SerialPort>(const std::s
 
 // The one place a port name chooses its implementation:
 //   "COM<n>"             the device listed as COM<n> (SerialPortList.h)
-//   "/dev/..." (a path)  that device
+//   a local device name  that device (IsLocalDeviceName: a path such as
+//                        /dev/ttyUSB0 here, COM12 or \\.\COM12 on Windows)
 //   "rfc2217://HOST:PORT" a network port speaking the Telnet COM port option
 //   "<scheme>://..."     a scheme added with RegisterSerialPortScheme
 //   "sim", "sim:OPTIONS" the bundled module simulator (SimulatorPort.cpp)
@@ -124,7 +128,8 @@ std::unique_ptr<SerialPort> CreateSerialPort(const std::string& name);
 void RegisterSerialPortScheme(const std::string& scheme, SerialPortFactory factory);
 
 // The implementations, for the factory and for tests.
-std::unique_ptr<SerialPort> MakePosixSerialPort(const std::string& name, const std::string& device);
+// The system's serial device `device` (a path, or \\.\COM<n> on Windows).
+std::unique_ptr<SerialPort> MakeLocalSerialPort(const std::string& name, const std::string& device);
 std::unique_ptr<SerialPort> MakeRfc2217Port(const std::string& name, const std::string& host, uint16_t port);
 // nullptr when `name` is not a simulator port name.
 std::unique_ptr<SerialPort> MakeSimulatorPort(const std::string& name);

@@ -110,12 +110,19 @@ std::unique_ptr<SerialPort> CreateSerialPort(const std::string& name)
         auto it = Schemes().find(scheme);
         return it == Schemes().end() ? nullptr : it->second(name);
     }
-    if (!name.empty() && name[0] == '/')
-        return MakePosixSerialPort(name, name);
+    std::string device;
+    if (LocalDeviceOf(name, device))
+        return MakeLocalSerialPort(name, device);
     if (int number = ComNumberOf(name)) {
-        std::string device = ComPortDevice(number);
+        device = ComPortDevice(number);
         if (!device.empty())
-            return MakePosixSerialPort(name, device);
+            return MakeLocalSerialPort(name, device);
     }
     return nullptr;
+}
+
+bool IsPortDeviceName(const std::string& text)
+{
+    std::string device;
+    return LocalDeviceOf(text, device) || IsSerialPortUrl(text) || IsSimulatorPortName(text);
 }

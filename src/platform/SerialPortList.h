@@ -3,21 +3,29 @@
 #include <string>
 #include <vector>
 
-// The serial devices present, in the fixed order that gives them their COM
-// numbers: /dev/ttyS<n> with a UART behind them, then /dev/ttyUSB<n>, then
-// /dev/ttyACM<n>, each in ascending numeric order. The first is COM1.
-struct SerialPortRoots {
-    std::string dev = "/dev";
-    std::string sysClassTty = "/sys/class/tty"; // where a ttyS node's UART type is read
+// The COM ports of this machine, numbered as the port search and "--port N"
+// know them. On Windows they are the system's own COM1 to COM19, each probed
+// for existence; here they are the serial devices present, in a fixed order
+// (posix/SerialDevices.h), the first being COM1.
+struct ComPort {
+    int number = 0;     // the N of COM<N>
+    std::string device; // what opening it opens
 };
 
-std::vector<std::string> ListSerialDevices(const SerialPortRoots& roots = {});
+// The ports present with numbers up to `highestNumber`, ascending.
+std::vector<ComPort> ListComPorts(int highestNumber);
 
-// The device behind COM<number> in the list made at start-up, or "" when
-// there is none. The list is taken once, so numbers stay stable for the run.
-void RememberSerialDevices(std::vector<std::string> devices);
+// The device behind COM<number>, or "" when there is none. The ports are
+// listed once at start-up and remembered, so numbers stay stable for the
+// run; on Windows every COM<number> names the system's own port.
+void RememberComPorts(std::vector<ComPort> ports);
 std::string ComPortDevice(int number);
 
-// True when `text` names a port directly instead of a COM number: a device
-// path, a network port URL such as "rfc2217://HOST:PORT", or "sim".
+// True when `text` names a local serial device directly (the device is set
+// into `device`): a path such as /dev/ttyUSB0 here; COM12 or \\.\COM12 on
+// Windows.
+bool LocalDeviceOf(const std::string& text, std::string& device);
+
+// True when `text` names a port directly instead of a COM number: a local
+// device, a network port URL such as "rfc2217://HOST:PORT", or "sim".
 bool IsPortDeviceName(const std::string& text);

@@ -168,9 +168,7 @@ private:
             return 0;
         }
         simulator = std::make_unique<Simulator>();
-        std::string directory = ExecutableDirectory();
-        std::string program = (directory.empty() ? std::string(".") : directory) + "/" + kSimulatorProgram;
-        int error = simulator->process.Start(program, args);
+        int error = simulator->process.Start(HelperProgramPath(kSimulatorProgram), args);
         if (error != 0) {
             simulator.reset();
             return error;

@@ -222,7 +222,7 @@ int RunSimulator(const std::vector<std::string>& args)
 
     TcpListener listener;
     if (int error = listener.Listen(static_cast<uint16_t>(options.listenPort)); error != 0) {
-        std::string where = "127.0.0.1:" + std::to_string(options.listenPort) + " (" + std::strerror(error) + ")";
+        std::string where = "127.0.0.1:" + std::to_string(options.listenPort) + " (" + SystemErrorText(error) + ")";
         EError(ecIDE, 6, where).Print(false);
         return 1;
     }

@@ -1,4 +1,5 @@
 #include "platform/SerialPortList.h"
+#include "platform/posix/SerialDevices.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -33,13 +34,13 @@ TEST(SerialPortListTest, NoDevicesAtAll)
 
 TEST(SerialPortListTest, ComNumbersNameTheRememberedList)
 {
-    RememberSerialDevices({"/dev/ttyS0", "/dev/ttyUSB0"});
+    RememberComPorts({{1, "/dev/ttyS0"}, {2, "/dev/ttyUSB0"}});
     EXPECT_EQ(ComPortDevice(1), "/dev/ttyS0");
     EXPECT_EQ(ComPortDevice(2), "/dev/ttyUSB0");
     EXPECT_EQ(ComPortDevice(3), "");
     EXPECT_EQ(ComPortDevice(0), "");
     EXPECT_EQ(ComPortDevice(-1), "");
-    RememberSerialDevices({});
+    RememberComPorts({});
 }
 
 } // namespace

@@ -66,14 +66,14 @@ TEST(PosixSerialPortTest, ExclusiveRawAndWaitingOnAPseudoTerminal)
 {
     PseudoTerminal pty;
     ASSERT_FALSE(pty.Path().empty());
-    std::unique_ptr<SerialPort> port = MakePosixSerialPort("COM1", pty.Path());
+    std::unique_ptr<SerialPort> port = MakeLocalSerialPort("COM1", pty.Path());
     ASSERT_EQ(port->Open(), 0);
     EXPECT_EQ(port->Name(), "COM1");
     SerialLineSettings settings;
     settings.baudRate = 28800; // no termios constant: the termios2 path
     EXPECT_TRUE(port->Configure(settings));
 
-    std::unique_ptr<SerialPort> second = MakePosixSerialPort("again", pty.Path());
+    std::unique_ptr<SerialPort> second = MakeLocalSerialPort("again", pty.Path());
     EXPECT_EQ(second->Open(), EBUSY) << "a port is used by one program at a time";
 
     // Raw: no byte is translated either way.
@@ -106,7 +106,7 @@ TEST(PosixSerialPortTest, ExclusiveRawAndWaitingOnAPseudoTerminal)
 TEST(PosixSerialPortTest, AVanishedDeviceFailsInsteadOfWaking)
 {
     PseudoTerminal pty;
-    std::unique_ptr<SerialPort> port = MakePosixSerialPort("COM1", pty.Path());
+    std::unique_ptr<SerialPort> port = MakeLocalSerialPort("COM1", pty.Path());
     ASSERT_EQ(port->Open(), 0);
     pty.CloseLeader();
     EXPECT_EQ(port->WaitReadable(1000), -1);
@@ -126,7 +126,7 @@ TEST(PosixSerialPortTest, WhatCannotBeOpened)
         {"not a terminal", "/dev/null", ENOTTY},
     };
     for (const Row& row : rows) {
-        std::unique_ptr<SerialPort> port = MakePosixSerialPort("x", row.device);
+        std::unique_ptr<SerialPort> port = MakeLocalSerialPort("x", row.device);
         EXPECT_EQ(port->Open(), row.error) << row.name;
         EXPECT_FALSE(port->IsOpen()) << row.name;
     }
@@ -141,8 +141,8 @@ struct NameCase {
 
 TEST(SerialPortFactoryTest, NamesChooseTheImplementation)
 {
-    RememberSerialDevices({"/dev/ttyS0", "/dev/ttyUSB0"});
-    RegisterSerialPortScheme("fake", [](const std::string& name) { return MakePosixSerialPort(name, "/dev/null"); });
+    RememberComPorts({{1, "/dev/ttyS0"}, {2, "/dev/ttyUSB0"}});
+    RegisterSerialPortScheme("fake", [](const std::string& name) { return MakeLocalSerialPort(name, "/dev/null"); });
     const NameCase cases[] = {
         {"a listed COM number", "COM2", true, false},
         {"an unlisted COM number", "COM3", false, false},
@@ -173,7 +173,7 @@ TEST(SerialPortFactoryTest, NamesChooseTheImplementation)
         }
         EXPECT_EQ(IsPortDeviceName(c.port), c.deviceName) << c.name;
     }
-    RememberSerialDevices({});
+    RememberComPorts({});
 }
 
 } // namespace

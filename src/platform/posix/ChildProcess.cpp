@@ -20,6 +20,14 @@ constexpr int64_t kStopGraceMs = 1000;
 
 } // namespace
 
+struct ChildProcess::Handles {
+    pid_t pid = -1;
+    int tie = -1;    // the child's standard input
+    int output = -1; // the child's standard output
+};
+
+ChildProcess::ChildProcess() : handles_(std::make_unique<Handles>()) {}
+
 ChildProcess::~ChildProcess() { Stop(); }
 
 int ChildProcess::Start(const std::string& program, const std::vector<std::string>& args)
@@ -62,9 +70,9 @@ int ChildProcess::Start(const std::string& program, const std::vector<std::strin
         close(out[0]);
         return error;
     }
-    pid_ = pid;
-    tie_ = in[1];
-    output_ = out[0];
+    handles_->pid = pid;
+    handles_->tie = in[1];
+    handles_->output = out[0];
     buffered_.clear();
     return 0;
 }
@@ -79,22 +87,22 @@ bool ChildProcess::ReadLine(std::string& line, int64_t timeoutMs)
             buffered_.erase(0, end + 1);
             return true;
         }
-        if (output_ < 0)
+        if (handles_->output < 0)
             return false;
         int64_t left = deadline - SystemClock().NowMs();
         if (left <= 0)
             return false;
-        pollfd descriptor{output_, POLLIN, 0};
+        pollfd descriptor{handles_->output, POLLIN, 0};
         int ready = poll(&descriptor, 1, static_cast<int>(left));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0)
             return false;
         char chunk[256];
-        ssize_t n = read(output_, chunk, sizeof chunk);
+        ssize_t n = read(handles_->output, chunk, sizeof chunk);
         if (n <= 0) {
-            close(output_);
-            output_ = -1;
+            close(handles_->output);
+            handles_->output = -1;
             return false;
         }
         buffered_.append(chunk, static_cast<size_t>(n));
@@ -103,50 +111,48 @@ bool ChildProcess::ReadLine(std::string& line, int64_t timeoutMs)
 
 bool ChildProcess::Running()
 {
-    if (pid_ < 0)
+    if (handles_->pid < 0)
         return false;
     int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == 0)
+    if (waitpid(handles_->pid, &status, WNOHANG) == 0)
         return true;
-    pid_ = -1;
+    handles_->pid = -1;
     return false;
 }
 
 void ChildProcess::Stop()
 {
-    if (tie_ >= 0)
-        close(tie_);
-    if (output_ >= 0)
-        close(output_);
-    tie_ = output_ = -1;
-    if (pid_ < 0)
+    if (handles_->tie >= 0)
+        close(handles_->tie);
+    if (handles_->output >= 0)
+        close(handles_->output);
+    handles_->tie = handles_->output = -1;
+    if (handles_->pid < 0)
         return;
     // The child ends by itself when its input ends: wait for that (a
     // process descriptor becomes readable when the process ends), then make
     // sure.
     int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == 0) {
-        int process = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+    if (waitpid(handles_->pid, &status, WNOHANG) == 0) {
+        int process = static_cast<int>(syscall(SYS_pidfd_open, handles_->pid, 0));
         if (process >= 0) {
             pollfd descriptor{process, POLLIN, 0};
             poll(&descriptor, 1, static_cast<int>(kStopGraceMs));
             close(process);
         }
-        if (waitpid(pid_, &status, WNOHANG) == 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
+        if (waitpid(handles_->pid, &status, WNOHANG) == 0) {
+            kill(handles_->pid, SIGKILL);
+            waitpid(handles_->pid, &status, 0);
         }
     }
-    pid_ = -1;
+    handles_->pid = -1;
 }
 
-std::string ExecutableDirectory()
+std::string HelperProgramPath(const std::string& name)
 {
     char path[4096];
     ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-        return "";
-    std::string text(path, static_cast<size_t>(n));
+    std::string text = n > 0 ? std::string(path, static_cast<size_t>(n)) : "";
     size_t slash = text.rfind('/');
-    return slash == std::string::npos ? "" : text.substr(0, slash);
+    return (slash == std::string::npos ? std::string(".") : text.substr(0, slash)) + "/" + name;
 }

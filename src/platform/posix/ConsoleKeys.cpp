@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -101,6 +102,8 @@ bool ConsoleKeys::FillLookahead(int timeoutMs)
 }
 
 bool ConsoleKeys::KeyWaiting() { return FillLookahead(0); }
+
+int ConsoleKeys::WaitFd() const { return ended_ ? -1 : fd_; }
 
 int ConsoleKeys::ReadKey()
 {

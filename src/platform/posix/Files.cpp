@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -120,3 +121,5 @@ int WriteFileAtomically(const std::string& path, const uint8_t* data, size_t siz
     file.Commit();
     return 0;
 }
+
+std::string SystemErrorText(int error) { return std::strerror(error); }

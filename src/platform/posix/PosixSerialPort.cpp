@@ -276,7 +276,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<SerialPort> MakePosixSerialPort(const std::string& name, const std::string& device)
+std::unique_ptr<SerialPort> MakeLocalSerialPort(const std::string& name, const std::string& device)
 {
     return std::make_unique<PosixSerialPort>(name, device);
 }

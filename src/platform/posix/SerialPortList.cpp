@@ -1,6 +1,6 @@
 #include "platform/SerialPortList.h"
 
-#include "platform/SerialPort.h"
+#include "platform/posix/SerialDevices.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,7 +14,7 @@
 
 namespace {
 
-std::vector<std::string> gDevices;
+std::vector<ComPort> gPorts;
 
 // Numbers of the entries named <prefix><digits> in `dir`, ascending.
 std::vector<long> NumberedEntries(const std::string& dir, const std::string& prefix)
@@ -72,16 +72,32 @@ std::vector<std::string> ListSerialDevices(const SerialPortRoots& roots)
     return devices;
 }
 
-void RememberSerialDevices(std::vector<std::string> devices) { gDevices = std::move(devices); }
+std::vector<ComPort> ListComPorts(int highestNumber)
+{
+    std::vector<ComPort> ports;
+    for (std::string& device : ListSerialDevices()) {
+        int number = static_cast<int>(ports.size()) + 1;
+        if (number > highestNumber)
+            break;
+        ports.push_back(ComPort{number, std::move(device)});
+    }
+    return ports;
+}
+
+void RememberComPorts(std::vector<ComPort> ports) { gPorts = std::move(ports); }
 
 std::string ComPortDevice(int number)
 {
-    if (number < 1 || static_cast<size_t>(number) > gDevices.size())
-        return "";
-    return gDevices[static_cast<size_t>(number) - 1];
+    for (const ComPort& port : gPorts)
+        if (port.number == number)
+            return port.device;
+    return "";
 }
 
-bool IsPortDeviceName(const std::string& text)
+bool LocalDeviceOf(const std::string& text, std::string& device)
 {
-    return (!text.empty() && text[0] == '/') || IsSerialPortUrl(text) || IsSimulatorPortName(text);
+    if (text.empty() || text[0] != '/')
+        return false;
+    device = text;
+    return true;
 }

@@ -1,9 +1,9 @@
 #include "platform/EventLoop.h"
 
 #include "platform/Clock.h"
+#include "platform/EventWait.h"
 
 #include <algorithm>
-#include <poll.h>
 #include <vector>
 
 EventLoop::TimerId EventLoop::AddTimer(int64_t periodMs, std::function<void()> callback)
@@ -24,12 +24,8 @@ void EventLoop::RunOnce(int wakeFd, int64_t maxWaitMs)
         int64_t untilDue = std::max<int64_t>(timer.dueMs - now, 0);
         wait = wait < 0 ? untilDue : std::min(wait, untilDue);
     }
-    if (wait != 0) {
-        pollfd descriptor{wakeFd, POLLIN, 0};
-        // Interrupted by a signal: return so the caller can look at it.
-        poll(wakeFd >= 0 ? &descriptor : nullptr, wakeFd >= 0 ? 1 : 0,
-             wait < 0 ? -1 : static_cast<int>(std::min<int64_t>(wait, 1 << 30)));
-    }
+    if (wait != 0)
+        WaitForWake(wakeFd, wait);
 
     now = SystemClock().NowMs();
     std::vector<TimerId> due;
