@@ -30,8 +30,10 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # pipe first; without it, the first program of a test run creates the prefix
 # (several seconds) and the server it starts holds the test's output open a
 # few seconds after every program.
+# env, which becomes the program it starts, rather than cmake -E env, which
+# waits for it: a Ctrl-C sent to the test's program must reach Wine.
 find_program(MORVANE_WINE wine)
-if(MORVANE_WINE AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
-  set(CMAKE_CROSSCOMPILING_EMULATOR
-    ${CMAKE_COMMAND} -E env WINEPREFIX=${CMAKE_BINARY_DIR}/wine WINEDEBUG=-all ${MORVANE_WINE})
+find_program(MORVANE_ENV env)
+if(MORVANE_WINE AND MORVANE_ENV AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${MORVANE_ENV} WINEPREFIX=${CMAKE_BINARY_DIR}/wine WINEDEBUG=-all ${MORVANE_WINE})
 endif()

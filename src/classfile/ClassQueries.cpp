@@ -2,6 +2,7 @@
 
 #include "classfile/JavaOpcodes.h"
 #include "errors/EError.h"
+#include "platform/FileNames.h"
 
 #include <limits>
 
@@ -323,7 +324,9 @@ const std::string& CJavaClass::SourceFileName()
     sourceFileName_ = filePath_;
     // Only the file name is searched for '$': a '$' in a directory name says
     // nothing about nesting.
-    const size_t nameStart = sourceFileName_.rfind('/') == std::string::npos ? 0 : sourceFileName_.rfind('/') + 1;
+    size_t nameStart = sourceFileName_.size();
+    while (nameStart > 0 && !IsDirectorySeparator(sourceFileName_[nameStart - 1]))
+        --nameStart;
     const size_t dollar = sourceFileName_.rfind('$');
     if (dollar != std::string::npos && dollar >= nameStart)
         sourceFileName_.resize(dollar);

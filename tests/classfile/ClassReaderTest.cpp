@@ -234,7 +234,7 @@ TEST(ClassReaderTest, TraceLinesFollowTheParse)
     } cases[] = {
         {"Empty", empty,
          "[Debug] ClassLoader: Loading class file `Empty'\n"
-         "[Debug] ClassLoader: Trying file `" + dir.Path() + "/Empty.class'\n"
+         "[Debug] ClassLoader: Trying file `" + SystemPath(dir.Path() + "/Empty.class") + "'\n"
          "[Debug] ClassLoader: class file version 45.3\n"
          "[Debug] ClassLoader: 5 entries in constant pool\n"
          "[Debug] ClassLoader: 0 interfaces\n"
@@ -242,7 +242,7 @@ TEST(ClassReaderTest, TraceLinesFollowTheParse)
          "[Debug] ClassLoader: ignoring any class attributes\n"},
         {"One", one,
          "[Debug] ClassLoader: Loading class file `One'\n"
-         "[Debug] ClassLoader: Trying file `" + dir.Path() + "/One.class'\n"
+         "[Debug] ClassLoader: Trying file `" + SystemPath(dir.Path() + "/One.class") + "'\n"
          "[Debug] ClassLoader: class file version 45.3\n"
          "[Debug] ClassLoader: 11 entries in constant pool\n"
          "[Debug] ClassLoader: 0 interfaces\n"

@@ -2,6 +2,7 @@
 
 #include "classfile/JavaClass.h"
 #include "errors/EError.h"
+#include "support/SystemFacts.h"
 #include "support/TempDir.h"
 
 #include <initializer_list>
@@ -39,5 +40,5 @@ std::string FixtureDir(const std::string& program);
 std::vector<uint8_t> Be32(int32_t value);
 std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts);
 
-// Number of open file descriptors of this process.
+// Number of open file descriptors of this process (-1 where not known).
 int OpenFileCount();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -118,7 +120,7 @@ TEST(SXDownloadTest, FailuresEndTheDownloadWithoutALineBreak)
          "Downloading ..." + timeout, 2 + 2 + 2 + 5001},
         {"the line stalls",
          [](DeviceFixture& f, ModuleScript&) { f.Line().writeLimit = 0; },
-         "[Error IDE-0007] Error writing to the serial port (110).\n", 0},
+         "[Error IDE-0007] Error writing to the serial port (" + std::to_string(ETIMEDOUT) + ").\n", 0},
     };
     for (const FailureCase& c : cases) {
         DeviceFixture f;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -213,7 +215,7 @@ TEST(SXFramingTest, LineFailuresBecomeCatalogueErrors)
     f.Connect();
     f.Line().writeLimit = 0;
     EXPECT_EQ(RaisedLine([&] { f.comm.TransmitByte(0x01); }),
-              "[Error IDE-0007] Error writing to the serial port (110).\n"); // ETIMEDOUT
+              "[Error IDE-0007] Error writing to the serial port (" + std::to_string(ETIMEDOUT) + ").\n");
     EXPECT_EQ(f.comm.PendingEchoes(), 0);
     f.Line().writeLimit = -1;
     f.Line().broken = true;

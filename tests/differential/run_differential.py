@@ -15,6 +15,7 @@ import argparse
 import os
 import re
 import select
+import shlex
 import signal
 import subprocess
 import sys
@@ -27,7 +28,7 @@ LISTENING = "Listening for messages\n"
 def normalise(text):
     """The program's output with exception reports reduced to class, file name and line."""
     def report(match):
-        return "<uncaught %s in %s:%s>\n" % (match.group(1), os.path.basename(match.group(2)), match.group(3))
+        return "<uncaught %s in %s:%s>\n" % (match.group(1), re.split(r"[\\/]", match.group(2))[-1], match.group(3))
     return REPORT.sub(report, text)
 
 
@@ -40,7 +41,7 @@ def run_desktop(args, stdin):
 
 
 def run_module(args, stdin):
-    command = [args.morvanedirect, "--port", args.port, "--listen",
+    command = shlex.split(args.run_with) + [args.morvanedirect, "--port", args.port, "--listen",
                "--path", args.module_classes + ";" + args.lib, args.program]
     host = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     host.stdin.write(stdin)
@@ -80,6 +81,9 @@ def run_module(args, stdin):
                  % (args.timeout, out.decode("latin-1"), err.decode("latin-1")))
     host.wait()
     text = out.decode("latin-1")
+    if args.run_with:
+        # A Windows console program's text mode: every line end is CR LF.
+        text = text.replace("\r\n", "\n")
     if LISTENING not in text or stopped_at is None:
         sys.exit("module run failed (exit %s):\n%s\nstderr:\n%s" % (host.returncode, text, err.decode("latin-1")))
     return text.split(LISTENING, 1)[1], err.decode("latin-1")
@@ -97,6 +101,7 @@ def main():
     parser.add_argument("--port", default="sim", help="sim, or sim:pace for the line's real timing")
     parser.add_argument("--timeout", type=float, default=60)
     parser.add_argument("--quiet", type=float, default=0.5)
+    parser.add_argument("--run-with", default="", help="what runs the program (Wine for a Windows build)")
     args = parser.parse_args()
     stdin = open(args.input, "rb").read() if args.input else b""
 

@@ -1,5 +1,7 @@
 // Runs the built executable the way users and scripts do.
+#include "platform/Files.h"
 #include "support/Process.h"
+#include "support/SystemFacts.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -99,7 +101,7 @@ TEST(CommandLineTest, LoadChecksTheStoredImage)
         std::string stem = dir.File("p" + std::to_string(c.size));
         dir.Write("p" + std::to_string(c.size) + ".mox", std::vector<uint8_t>(c.size, 0x5A));
         // --port names a device that does not exist, so no real port is touched.
-        ProcessResult result = RunMorvane({"--load", "--port", "/nonexistent/tty", stem});
+        ProcessResult result = RunMorvane({"--load", "--port", ExamplePortNames().device, stem});
         EXPECT_EQ(result.exitCode, 1) << c.name;
         EXPECT_EQ(CountErrorLines(result.output), 1u) << c.name << ": " << result.output;
         EXPECT_EQ(result.output.find("Linking"), std::string::npos) << c.name;
@@ -114,8 +116,9 @@ TEST(CommandLineTest, LoadOfAMissingFilePrintsOneCatalogueLine)
 {
     TempDir dir;
     ProcessResult result = RunMorvane({"--load", dir.File("absent")});
-    EXPECT_EQ(result.output, kVersion + "[Error IDE-0003] System error when opening `" + dir.File("absent.mox") +
-                                 "' (2): No such file or directory.\n");
+    const int missing = ExpectedFileFailures().missingFile;
+    EXPECT_EQ(result.output, kVersion + "[Error IDE-0003] System error when opening `" + dir.File("absent.mox") + "' (" +
+                                 std::to_string(missing) + "): " + SystemErrorText(missing) + ".\n");
     EXPECT_EQ(result.exitCode, 1);
 }
 

@@ -99,4 +99,18 @@ TEST(MoxFileKindsTest, OnlyARegularFileIsReadAndNothingWaits)
     }
 }
 
+// The temporary file the image is written to is private; the image must
+// not be.
+TEST(MoxFileKindsTest, AWrittenImageHasTheModeOfAPlainCreate)
+{
+    TempDir dir;
+    uint8_t byte = 1;
+    WriteMoxFile(dir.File("p.mox"), &byte, 1);
+    struct stat info {};
+    stat(dir.File("p.mox").c_str(), &info);
+    mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
+}
+
 } // namespace

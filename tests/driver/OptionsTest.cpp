@@ -1,5 +1,6 @@
 #include "driver/Options.h"
 #include "driver/RunSettings.h"
+#include "support/SystemFacts.h"
 
 #include <gtest/gtest.h>
 
@@ -14,11 +15,12 @@ struct PortCase {
 
 TEST(OptionsTest, PortValues)
 {
+    const PortNames names = ExamplePortNames();
     const PortCase cases[] = {
-        {"0", false, 0, ""},        {"COM3", false, 0, ""},     {"1", true, 0, ""},
+        {"0", false, 0, ""},        {names.notADevice.c_str(), false, 0, ""},     {"1", true, 0, ""},
         {" 2", true, 1, ""},        {"+7x", true, 6, ""},       {"-3", true, -4, ""},
         {"", false, 0, ""},         {"   ", false, 0, ""},      {"99999999999", true, 2147483646, ""},
-        {"/dev/null-missing", true, 0, "/dev/null-missing"},
+        {names.device.c_str(), true, 0, names.device},
     };
     for (const PortCase& c : cases) {
         InitialiseSettings();

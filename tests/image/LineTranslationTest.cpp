@@ -82,7 +82,7 @@ TEST_F(LineTranslationTest, ProgramCountersGiveFileLineAndJavaPc)
     for (const PcRow& row : rows) {
         int line = -1, javaPc = 99;
         const std::string file = LineFromPc(*result_.linker, row.pc, line, javaPc);
-        EXPECT_EQ(file, dir_.Path() + "/" + row.file) << row.name;
+        EXPECT_EQ(file, SystemPath(dir_.Path() + "/" + row.file)) << row.name;
         EXPECT_EQ(line, row.line) << row.name;
         EXPECT_EQ(javaPc, row.javaPc) << row.name;
     }
@@ -119,7 +119,7 @@ TEST_F(LineTranslationTest, ProgramMapGivesTheListenerFileAndLine)
 {
     const LinkedProgramMap map(*result_.linker);
     const ProgramMap::SourceLine where = map.LineOfPc(kMainCode + 6 + 13);
-    EXPECT_EQ(where.fileName, dir_.Path() + "/Main.java");
+    EXPECT_EQ(where.fileName, SystemPath(dir_.Path() + "/Main.java"));
     EXPECT_EQ(where.line, 12);
 }
 

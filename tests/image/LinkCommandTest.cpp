@@ -4,6 +4,7 @@
 #include "image/LineTranslation.h"
 #include "image/LinkedProgramMap.h"
 #include "support/Process.h"
+#include "support/SystemFacts.h"
 
 #include <gtest/gtest.h>
 
@@ -98,20 +99,20 @@ TEST(LinkCommandTest, PositionsInTheLinkedProgramGiveSourceLines)
     const int mainMethod = main.MethodIndex("main", "()V");
     const int mainCode = main.CodeOffset(mainMethod) + 3 * linker.ClinitCount();
     ProgramMap::SourceLine where = map.LineOfPc(mainCode);
-    EXPECT_EQ(where.fileName, kProgram + "/Main.java");
+    EXPECT_EQ(where.fileName, SystemPath(kProgram + "/Main.java"));
     EXPECT_EQ(where.line, SourceLine("Main.java", "zoo[0] = new Dog(\"rex\");"));
 
     const int tallyIndex = linker.FindClassIndex("Main$Tally");
     ASSERT_GE(tallyIndex, 0);
     const CJavaClass& tally = *linker.ClassAt(tallyIndex);
     where = map.LineOfPc(tally.CodeOffset(tally.MethodIndex("add", "(I)V")));
-    EXPECT_EQ(where.fileName, kProgram + "/Main.java");
+    EXPECT_EQ(where.fileName, SystemPath(kProgram + "/Main.java"));
     EXPECT_EQ(where.line, SourceLine("Main.java", "calls++;"));
     EXPECT_EQ(map.ClassNameAt(linker.ClassOffset(tallyIndex)), "Main$Tally");
 
     const CJavaClass& dog = *linker.ClassAt(linker.FindClassIndex("Dog"));
     where = map.LineOfPc(dog.CodeOffset(dog.MethodIndex("sound", "()Ljava/lang/String;")));
-    EXPECT_EQ(where.fileName, kProgram + "/Dog.java");
+    EXPECT_EQ(where.fileName, SystemPath(kProgram + "/Dog.java"));
     EXPECT_EQ(where.line, SourceLine("Dog.java", "barks"));
 }
 
@@ -132,7 +133,7 @@ TEST(LinkCommandTest, FailedLinksPrintTheirLinesAndWriteNothing)
         {"a class the code calls is missing",
          {"--link", "--path", program.Path(), "Main"},
          "MorvaneDirect version 1.3\nLinking\n"
-         "[Error JVM-0017] Unable to load class file: `Missing', '" + program.Path() + "/Missing.class'.\n"
+         "[Error JVM-0017] Unable to load class file: `Missing', '" + SystemPath(program.Path() + "/Missing.class") + "'.\n"
          "[Error LNK-0003] Unable to load class `Missing'.\n"},
         {"no class path",
          {"--link", "Main"},

@@ -2,6 +2,7 @@
 
 #include "ClassFileBuilder.h"
 #include "linker/CMOXLinker.h"
+#include "support/SystemFacts.h"
 #include "support/TempDir.h"
 
 #include <cstdint>

@@ -1,4 +1,5 @@
 #include "LinkTestSupport.h"
+#include "support/SystemFacts.h"
 
 #include <gtest/gtest.h>
 
@@ -39,10 +40,12 @@ struct ErrorRow {
     std::string error;
 };
 
+// "<dir>/" becomes the directory as the class search spells it.
 std::string WithDir(std::string text, const std::string& dir)
 {
-    for (size_t at = text.find("<dir>"); at != std::string::npos; at = text.find("<dir>", at))
-        text.replace(at, 5, dir);
+    const std::string spelled = SystemPath(dir + "/");
+    for (size_t at = text.find("<dir>/"); at != std::string::npos; at = text.find("<dir>/", at + spelled.size()))
+        text.replace(at, 6, spelled);
     return text;
 }
 

@@ -1,4 +1,5 @@
 #include "platform/ConsoleKeys.h"
+#include "platform/EventLoop.h"
 
 #include <gtest/gtest.h>
 
@@ -55,6 +56,20 @@ TEST(ConsoleKeysTest, TerminalModeIsSetAndRestored)
     EXPECT_EQ(after.c_lflag, before.c_lflag);
     close(master);
     close(slave);
+}
+
+TEST(EventLoopTest, AReadableDescriptorEndsTheWait)
+{
+    EventLoop loop;
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "k", 1), 1);
+    int fired = 0;
+    loop.AddTimer(60000, [&] { ++fired; });
+    loop.RunOnce(fds[0]); // would block for a minute if the descriptor were ignored
+    EXPECT_EQ(fired, 0);
+    close(fds[0]);
+    close(fds[1]);
 }
 
 } // namespace

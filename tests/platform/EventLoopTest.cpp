@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 namespace {
 
 TEST(EventLoopTest, TimersFireAndCanBeRemovedFromTheirOwnCallback)
@@ -21,20 +19,6 @@ TEST(EventLoopTest, TimersFireAndCanBeRemovedFromTheirOwnCallback)
     EXPECT_GE(first, 3);
     EXPECT_EQ(second, 1);
     EXPECT_FALSE(loop.HasTimer(secondId));
-}
-
-TEST(EventLoopTest, AReadableDescriptorEndsTheWait)
-{
-    EventLoop loop;
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    ASSERT_EQ(write(fds[1], "k", 1), 1);
-    int fired = 0;
-    loop.AddTimer(60000, [&] { ++fired; });
-    loop.RunOnce(fds[0]); // would block for a minute if the descriptor were ignored
-    EXPECT_EQ(fired, 0);
-    close(fds[0]);
-    close(fds[1]);
 }
 
 TEST(EventLoopTest, BoundedWaitWithNothingToDo)

@@ -2,11 +2,14 @@
 
 #include "driver/Console.h"
 
-#include <cstdlib>
+#include <stdexcept>
 
+// A temporary file, not a memory stream: both systems' C libraries have it.
 ConsoleCapture::ConsoleCapture()
 {
-    stream_ = open_memstream(&buffer_, &size_);
+    stream_ = std::tmpfile();
+    if (stream_ == nullptr)
+        throw std::runtime_error("no temporary file for the console");
     previous_ = ConsoleStream() == stdout ? nullptr : ConsoleStream();
     SetConsoleStream(stream_);
 }
@@ -15,13 +18,18 @@ ConsoleCapture::~ConsoleCapture()
 {
     SetConsoleStream(previous_);
     std::fclose(stream_);
-    std::free(buffer_);
 }
 
 std::string ConsoleCapture::Text()
 {
     std::fflush(stream_);
-    return std::string(buffer_, size_);
+    long end = std::ftell(stream_);
+    std::string text(static_cast<size_t>(end < 0 ? 0 : end), '\0');
+    std::rewind(stream_);
+    size_t n = std::fread(text.data(), 1, text.size(), stream_);
+    text.resize(n);
+    std::fseek(stream_, 0, SEEK_END);
+    return text;
 }
 
 std::string ConsoleCapture::Take()

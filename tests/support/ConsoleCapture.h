@@ -17,8 +17,6 @@ public:
     std::string Take();
 
 private:
-    char* buffer_ = nullptr;
-    size_t size_ = 0;
     size_t taken_ = 0;
     FILE* stream_ = nullptr;
     FILE* previous_ = nullptr;

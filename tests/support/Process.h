@@ -6,7 +6,8 @@
 struct ProcessResult {
     int exitCode = -1;   // -1 when it ended by a signal
     int signal = 0;
-    std::string output;  // standard output and standard error, interleaved
+    std::string output;  // standard output and standard error, interleaved, lines ended by LF
+                         // (a Windows program's CR LF included)
     double seconds = 0;
 };
 

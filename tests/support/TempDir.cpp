@@ -4,15 +4,22 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
-#include <unistd.h>
 
 TempDir::TempDir()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "morvane-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    std::random_device seed;
+    std::mt19937_64 names(seed());
+    std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+        std::filesystem::path candidate = base / ("morvane-test-" + std::to_string(names() % 1000000000));
+        std::error_code error;
+        if (std::filesystem::create_directory(candidate, error))
+            path_ = candidate.generic_string();
+    }
+    if (path_.empty())
+        throw std::runtime_error("no temporary directory");
 }
 
 TempDir::~TempDir()
