@@ -6,6 +6,7 @@
 #include "image/OutputPass.h"
 
 #include <new>
+#include <unordered_set>
 
 namespace {
 
@@ -158,13 +159,34 @@ void CMOXLinker::CountStaticInitializers()
 
 void CMOXLinker::ListStaticInitializers()
 {
+    // Dependencies first, so that an initializer finds the static state of
+    // the classes it uses (System.out, most of all) already made: a class's
+    // initializer follows those of every class its constant pool names, its
+    // super class among them. Other tools lay out the same list, so the order
+    // is exact: classes in list order, the named ones in list order too, and
+    // in a cycle the class reached first is initialised last.
     clinitList_.clear();
-    for (int index = 0; index < ClassCount(); ++index) {
-        const CJavaClass& javaClass = *classes_[index];
-        const int entry = TableEntry(javaClass, "<clinit>", "()V");
-        if (entry >= 0)
-            clinitList_.push_back(javaClass.MethodTable()[entry].imageOffset);
-    }
+    std::vector<bool> visited(static_cast<size_t>(ClassCount()), false);
+    for (int index = 0; index < ClassCount(); ++index)
+        ListInitializersFrom(index, visited);
+}
+
+void CMOXLinker::ListInitializersFrom(int index, std::vector<bool>& visited)
+{
+    if (visited[static_cast<size_t>(index)])
+        return;
+    visited[static_cast<size_t>(index)] = true;
+    const CJavaClass& javaClass = *classes_[index];
+    std::unordered_set<std::string> named;
+    for (int constant = 1; constant < javaClass.ConstantPoolCount(); ++constant)
+        if (javaClass.ConstantTag(constant) == ctClass)
+            named.insert(javaClass.ClassNameOf(constant));
+    for (int other = 0; other < ClassCount(); ++other)
+        if (other != index && named.count(classes_[other]->ThisClassName()) != 0)
+            ListInitializersFrom(other, visited);
+    const int entry = TableEntry(javaClass, "<clinit>", "()V");
+    if (entry >= 0)
+        clinitList_.push_back(javaClass.MethodTable()[entry].imageOffset);
 }
 
 void CMOXLinker::ChooseMain()
