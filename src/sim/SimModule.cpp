@@ -121,8 +121,11 @@ void SimModule::EndStartUp(bool pinged)
     mode_ = Mode::mdRunning;
     programStartMs_ = nowMs_;
     stopNoted_ = false;
-    notices_.push_back({"program started (" + std::to_string(header.stackBase) + " bytes of program memory)"});
     vm_ = std::make_unique<MoxVm>(program_, programLength_, options_.ramBytes, board_, static_cast<VmLink&>(*this));
+    std::string ram;
+    if (vm_->RamBytes() < options_.ramBytes)
+        ram = ", " + std::to_string(vm_->RamBytes()) + " bytes of RAM: what fits below 64 KiB";
+    notices_.push_back({"program started (" + std::to_string(header.stackBase) + " bytes of program memory" + ram + ")"});
     NoteProgramStop();
 }
 

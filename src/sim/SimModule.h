@@ -44,7 +44,8 @@ public:
     };
 
     static constexpr int64_t kStartUpWindowMs = 400;
-    static constexpr uint32_t kProgramEepromBytes = 32 * 1024;
+    // Every image the linker writes fits: they are below 64 KiB.
+    static constexpr uint32_t kProgramEepromBytes = 64 * 1024;
     static constexpr int64_t kByteTimeUs = 10 * 1000000 / 28800; // 347 us
     static constexpr uint64_t kSliceInstructions = 20000;
 
