@@ -97,12 +97,22 @@ def main():
     parser.add_argument("--port", default="sim", help="sim, or sim:pace for the line's real timing")
     parser.add_argument("--timeout", type=float, default=60)
     parser.add_argument("--quiet", type=float, default=0.5)
+    parser.add_argument("--notice", help="a regular expression the simulator's notices must match")
+    parser.add_argument("--terminal", action="store_true",
+                        help="listen on a terminal of its own and type the keys there, each line once the program waits")
     args = parser.parse_args()
     stdin = open(args.input, "rb").read() if args.input else b""
 
     desktop = normalise(run_desktop(args, stdin))
-    module, notices = run_module(args, stdin)
+    if args.terminal:
+        from terminal_run import run_in_terminal
+        module, notices = run_in_terminal(args, stdin, LISTENING)
+    else:
+        module, notices = run_module(args, stdin)
     module = normalise(module)
+    if args.notice and not re.search(args.notice, notices):
+        sys.stdout.write("the simulator's notices do not match %r:\n%s" % (args.notice, notices))
+        return 1
     if desktop != module:
         import difflib
         diff = difflib.unified_diff(desktop.splitlines(True), module.splitlines(True), "desktop JVM", "simulated module")
