@@ -240,44 +240,35 @@ TEST(LinkingPassTest, StaticInitializersAreListedAndMainsLinesMove)
     EXPECT_EQ(lines[2].startPc, 15);
 }
 
-// One class of a program for the initializer order: its super class, the
-// classes whose static f()V its code calls (in that order, which is the
-// order the closure lists them), Class entries its pool holds before those
-// calls, and whether it has a static initializer.
+// A class for the initializer order: name, super class ("" for Object), the
+// classes whose static f()V it calls (the closure lists them in that order),
+// Class entries its pool holds before those calls, and whether it has a
+// static initializer. The first class is Main.
 struct OrderClass {
-    std::string name;
-    std::string super;
-    std::vector<std::string> calls;
-    std::vector<std::string> poolFirst;
+    std::string name, super;
+    std::vector<std::string> calls, poolFirst;
     bool initializer;
-};
-
-struct OrderRow {
-    const char* name;
-    std::vector<OrderClass> classes; // the first is Main
-    std::vector<std::string> order;  // whose initializers the prologue calls, in order
 };
 
 TEST(LinkingPassTest, StaticInitializersRunAfterThoseOfTheClassesTheyName)
 {
-    const OrderRow rows[] = {
+    const struct {
+        const char* name;
+        std::vector<OrderClass> classes;
+        std::vector<std::string> order; // whose initializers the prologue calls
+    } rows[] = {
         {"a class used by an earlier one goes first",
-         {{"Main", "", {"A", "B"}, {}, false}, {"A", "", {"B"}, {}, true}, {"B", "", {}, {}, true}},
-         {"B", "A"}},
+         {{"Main", "", {"A", "B"}, {}, false}, {"A", "", {"B"}, {}, true}, {"B", "", {}, {}, true}}, {"B", "A"}},
         {"in a cycle the class reached first goes last",
-         {{"Main", "", {"A"}, {}, true}, {"A", "", {"B"}, {}, true}, {"B", "", {"A"}, {}, true}},
-         {"B", "A", "Main"}},
+         {{"Main", "", {"A"}, {}, true}, {"A", "", {"B"}, {}, true}, {"B", "", {"A"}, {}, true}}, {"B", "A", "Main"}},
         {"the super class goes first",
-         {{"Main", "", {"Sub"}, {}, false}, {"Sub", "Base", {}, {}, true}, {"Base", "", {}, {}, true}},
-         {"Base", "Sub"}},
+         {{"Main", "", {"Sub"}, {}, false}, {"Sub", "Base", {}, {}, true}, {"Base", "", {}, {}, true}}, {"Base", "Sub"}},
         {"named classes in list order, not pool order",
-         {{"Main", "", {"A", "B"}, {"B", "A"}, true}, {"A", "", {}, {}, true}, {"B", "", {}, {}, true}},
-         {"A", "B", "Main"}},
+         {{"Main", "", {"A", "B"}, {"B", "A"}, true}, {"A", "", {}, {}, true}, {"B", "", {}, {}, true}}, {"A", "B", "Main"}},
         {"a Class entry of no linked class is passed over",
-         {{"Main", "", {"A"}, {"[LB;", "Nowhere"}, true}, {"A", "", {}, {}, true}},
-         {"A", "Main"}},
+         {{"Main", "", {"A"}, {"[LB;", "Nowhere"}, true}, {"A", "", {}, {}, true}}, {"A", "Main"}},
     };
-    for (const OrderRow& row : rows) {
+    for (const auto& row : rows) {
         TempDir dir;
         WriteMinimalLibrary(dir);
         for (const OrderClass& c : row.classes) {
@@ -290,7 +281,7 @@ TEST(LinkingPassTest, StaticInitializersRunAfterThoseOfTheClassesTheyName)
                 code.insert(code.end(), {0xB8, Hi(ref), Lo(ref)});
             }
             code.push_back(0xB1);
-            builder.AddMethod(CodeMethod(&c == &row.classes.front() ? "main" : "f", "()V", code, 0));
+            builder.AddMethod(CodeMethod(c.name == "Main" ? "main" : "f", "()V", code, 0));
             if (c.initializer)
                 builder.AddMethod(CodeMethod("<clinit>", "()V", {0xB1}, 0));
             WriteClass(dir, c.name, builder);
