@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs one program on the desktop JVM and on the simulated module, and compares what each prints.
 
-The desktop run uses the tolve.core stand-ins (tests/hostjvm) and DesktopLauncher; the module run
+Both runs take the same class files and class path, from the programs of one folder (--bin): the
+desktop run is `morvane-desktop`, which runs main() with the tolve.core stand-ins; the module run
 is `morvanedirect --port sim --listen`, which links the program against our class library,
 downloads it to the bundled simulator and prints what the program sends. Both get the same
 standard input (keys for Terminal.getByte). An exception nothing catches is compared by class,
@@ -35,20 +36,27 @@ def normalise(text):
     return REPORT.sub(report, text)
 
 
+def class_path(args):
+    return args.lib + ";" + args.classes
+
+
 def run_desktop(args, stdin):
-    result = subprocess.run([args.java, "-cp", args.desktop_classes, "DesktopLauncher", args.program],
+    result = subprocess.run([os.path.join(args.bin, "morvane-desktop"), "--path", class_path(args), args.program],
                             input=stdin, capture_output=True, timeout=args.timeout)
-    if result.returncode != 0:
+    text = result.stdout.decode("latin-1")
+    # An exception that escapes main() ends the run with status 1, after its report.
+    if result.returncode != (1 if REPORT.search(text) else 0):
         sys.exit("desktop run failed (%d):\n%s" % (result.returncode, result.stderr.decode("latin-1")))
-    return result.stdout.decode("latin-1")
+    # The module's stack overflow is its VM error 7, a java.lang.Error.
+    return text.replace("in JVM: java.lang.StackOverflowError\n", "in JVM: java.lang.Error\n")
 
 
 def start_host(args, stdin):
     """morvanedirect with the keys on a pipe; with --terminal, on a terminal of its own (its
     controlling terminal), where the keys are typed later. Returns the process, the descriptor of
     what it shows, and the terminal's mode before it ran (None for a pipe)."""
-    command = [args.morvanedirect, "--port", args.port, "--listen",
-               "--path", args.module_classes + ";" + args.lib, args.program]
+    command = [os.path.join(args.bin, "morvanedirect"), "--port", args.port, "--listen",
+               "--path", class_path(args), args.program]
     if not args.terminal:
         host = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         host.stdin.write(stdin)
@@ -131,11 +139,9 @@ def run_module(args, stdin):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
-    parser.add_argument("--module-classes", required=True)
-    parser.add_argument("--desktop-classes", required=True)
-    parser.add_argument("--lib", required=True)
-    parser.add_argument("--morvanedirect", required=True)
-    parser.add_argument("--java", default="java")
+    parser.add_argument("--classes", required=True, help="the program's class files")
+    parser.add_argument("--lib", required=True, help="our class library")
+    parser.add_argument("--bin", required=True, help="where morvanedirect and morvane-desktop are")
     parser.add_argument("--input")
     parser.add_argument("--port", default="sim", help="sim, or sim:pace for the line's real timing")
     parser.add_argument("--timeout", type=float, default=60)
