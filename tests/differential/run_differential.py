@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs one program on the desktop JVM and on the simulated module, and compares what each prints.
 
-The desktop run uses the tolve.core stand-ins (tests/hostjvm) and DesktopLauncher; the module run
+Both runs take the same class files and class path, from the programs of one folder (--bin): the
+desktop run is `morvane-desktop`, which runs main() with the tolve.core stand-ins; the module run
 is `morvanedirect --port sim --listen`, which links the program against our class library,
 downloads it to the bundled simulator and prints what the program sends. Both get the same
 standard input (keys for Terminal.getByte). An exception nothing catches is compared by class,
@@ -9,9 +10,12 @@ source file and line.
 
 The module run ends when the simulator reports on standard error that the program has stopped,
 the host has shown what came before it, and nothing more arrives; then the host is interrupted
-as a user would (Ctrl-C).
+as a user would (Ctrl-C). With --terminal the host runs on a pseudo-terminal, the keys are typed
+there a line at a time after the program has answered the last one, Ctrl-C is typed, and the
+terminal's mode must be what it was before.
 """
 import argparse
+import fcntl
 import os
 import re
 import select
@@ -19,6 +23,7 @@ import shlex
 import signal
 import subprocess
 import sys
+import termios
 import time
 
 REPORT = re.compile(r"\[Error IDE-0028\] Unhandled exception in JVM: (\S+)\nException thrown in file '([^']*)' at line (-?\d+)\n")
@@ -28,36 +33,72 @@ LISTENING = "Listening for messages\n"
 def normalise(text):
     """The program's output with exception reports reduced to class, file name and line."""
     def report(match):
+        # The file's last part, whichever system's separators it has.
         return "<uncaught %s in %s:%s>\n" % (match.group(1), re.split(r"[\\/]", match.group(2))[-1], match.group(3))
     return REPORT.sub(report, text)
 
 
+def class_path(args):
+    return args.lib + ";" + args.classes
+
+
 def run_desktop(args, stdin):
-    result = subprocess.run([args.java, "-cp", args.desktop_classes, "DesktopLauncher", args.program],
+    desktop = args.desktop or os.path.join(args.bin, "morvane-desktop")
+    result = subprocess.run([desktop, "--path", class_path(args), args.program],
                             input=stdin, capture_output=True, timeout=args.timeout)
-    if result.returncode != 0:
+    text = result.stdout.decode("latin-1")
+    # An exception that escapes main() ends the run with status 1, after its report.
+    if result.returncode != (1 if REPORT.search(text) else 0):
         sys.exit("desktop run failed (%d):\n%s" % (result.returncode, result.stderr.decode("latin-1")))
-    return result.stdout.decode("latin-1")
+    # The module's stack overflow is its VM error 7, a java.lang.Error.
+    return text.replace("in JVM: java.lang.StackOverflowError\n", "in JVM: java.lang.Error\n")
+
+
+def start_host(args, stdin):
+    """morvanedirect with the keys on a pipe; with --terminal, on a terminal of its own (its
+    controlling terminal), where the keys are typed later. Returns the process, the descriptor of
+    what it shows, and the terminal's mode before it ran (None for a pipe)."""
+    command = shlex.split(args.run_with) + [os.path.join(args.bin, "morvanedirect" + args.suffix), "--port", args.port,
+                                            "--listen", "--path", class_path(args), args.program]
+    if not args.terminal:
+        host = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        host.stdin.write(stdin)
+        host.stdin.close()
+        return host, host.stdout.fileno(), None
+    leader, follower = os.openpty()
+    mode = termios.tcgetattr(leader)
+
+    def take_terminal():
+        os.setsid()
+        fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+    host = subprocess.Popen(command, stdin=follower, stdout=follower, stderr=subprocess.PIPE, preexec_fn=take_terminal)
+    os.close(follower)
+    return host, leader, mode
 
 
 def run_module(args, stdin):
-    command = shlex.split(args.run_with) + [args.morvanedirect, "--port", args.port, "--listen",
-               "--path", args.module_classes + ";" + args.lib, args.program]
-    host = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    host.stdin.write(stdin)
-    host.stdin.close()
+    host, screen, mode = start_host(args, stdin)
+    # At a terminal a user types a line at a time, each once the program has
+    # answered and gone quiet waiting for it; Enter sends a carriage return.
+    lines = [line.replace(b"\n", b"\r") for line in stdin.splitlines(True)] if mode else []
+    listening = LISTENING.replace("\n", "\r\n").encode()  # as a terminal shows it
+    shown = None  # how much had been shown when the last line was typed
     out, err = b"", b""
     deadline = time.monotonic() + args.timeout
     stopped_at = None
     interrupted = False
     last_output = time.monotonic()
-    streams = {host.stdout.fileno(): "out", host.stderr.fileno(): "err"}
+    streams = {screen: "out", host.stderr.fileno(): "err"}
     # Until the host has ended and both of its streams are closed (the
     # simulator it started shares the error stream and ends with it).
     while streams and time.monotonic() < deadline:
         ready, _, _ = select.select(list(streams), [], [], 0.05)
         for fd in ready:
-            chunk = os.read(fd, 65536)
+            try:
+                chunk = os.read(fd, 65536)
+            except OSError:  # a terminal nobody holds any more
+                chunk = b""
             if not chunk:
                 del streams[fd]
             elif streams[fd] == "out":
@@ -67,12 +108,20 @@ def run_module(args, stdin):
                 err += chunk
         if stopped_at is None and re.search(rb"morvane-sim: program (ended|halted)", err):
             stopped_at = time.monotonic()
+        now = time.monotonic()
+        if shown is None and listening in out:
+            shown = out.index(listening) + len(listening)
+        if lines and stopped_at is None and shown is not None and len(out) > shown and now - last_output > args.quiet:
+            os.write(screen, lines.pop(0))
+            shown = len(out)
         # The host polls its port every 50 ms: once the program has stopped and
         # nothing came for a while, everything it sent has been shown.
-        now = time.monotonic()
         if (not interrupted and stopped_at is not None
                 and now - last_output > args.quiet and now - stopped_at > args.quiet):
-            host.send_signal(signal.SIGINT)
+            if mode:
+                os.write(screen, b"\x03")  # Ctrl-C, typed
+            else:
+                host.send_signal(signal.SIGINT)
             interrupted = True
     if streams:
         host.kill()
@@ -80,11 +129,12 @@ def run_module(args, stdin):
         sys.exit("module run did not end within %d s\nstdout:\n%s\nstderr:\n%s"
                  % (args.timeout, out.decode("latin-1"), err.decode("latin-1")))
     host.wait()
-    text = out.decode("latin-1")
-    if args.run_with:
-        # A Windows console program's text mode: every line end is CR LF.
-        text = text.replace("\r\n", "\n")
-    if LISTENING not in text or stopped_at is None:
+    if mode is not None:
+        if termios.tcgetattr(screen) != mode:
+            sys.exit("the terminal's mode was not given back")
+        os.close(screen)
+    text = out.decode("latin-1").replace("\r\n", "\n")
+    if LISTENING not in text or stopped_at is None or (mode and host.returncode != 0):
         sys.exit("module run failed (exit %s):\n%s\nstderr:\n%s" % (host.returncode, text, err.decode("latin-1")))
     return text.split(LISTENING, 1)[1], err.decode("latin-1")
 
@@ -92,22 +142,28 @@ def run_module(args, stdin):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
-    parser.add_argument("--module-classes", required=True)
-    parser.add_argument("--desktop-classes", required=True)
-    parser.add_argument("--lib", required=True)
-    parser.add_argument("--morvanedirect", required=True)
-    parser.add_argument("--java", default="java")
+    parser.add_argument("--classes", required=True, help="the program's class files")
+    parser.add_argument("--lib", required=True, help="our class library")
+    parser.add_argument("--bin", required=True, help="where morvanedirect and morvane-desktop are")
     parser.add_argument("--input")
     parser.add_argument("--port", default="sim", help="sim, or sim:pace for the line's real timing")
     parser.add_argument("--timeout", type=float, default=60)
     parser.add_argument("--quiet", type=float, default=0.5)
-    parser.add_argument("--run-with", default="", help="what runs the program (Wine for a Windows build)")
+    parser.add_argument("--notice", help="a regular expression the simulator's notices must match")
+    parser.add_argument("--run-with", default="", help="what runs morvanedirect (Wine for a Windows build)")
+    parser.add_argument("--suffix", default="", help="the programs' suffix (.exe for a Windows build)")
+    parser.add_argument("--desktop", help="the desktop runner, if not the one in --bin")
+    parser.add_argument("--terminal", action="store_true",
+                        help="listen on a terminal of its own and type the keys there, a line at a time")
     args = parser.parse_args()
     stdin = open(args.input, "rb").read() if args.input else b""
 
     desktop = normalise(run_desktop(args, stdin))
     module, notices = run_module(args, stdin)
     module = normalise(module)
+    if args.notice and not re.search(args.notice, notices):
+        sys.stdout.write("the simulator's notices do not match %r:\n%s" % (args.notice, notices))
+        return 1
     if desktop != module:
         import difflib
         diff = difflib.unified_diff(desktop.splitlines(True), module.splitlines(True), "desktop JVM", "simulated module")
