@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, but
 # only those that are missing, so a prepared machine is not touched.
+#
+#   scripts/install-deps.sh           what the build, the tests and the demo need
+#   scripts/install-deps.sh windows   that, and the cross compiler and Wine for
+#                                     the Windows build and its tests
 set -euo pipefail
 
 packages=(
@@ -10,6 +14,11 @@ packages=(
   clang libclang-rt-dev                # libFuzzer and the sanitizers' runtime for the fuzz targets
   dpkg-dev file lintian groff-base     # the Debian package: its dependencies, its check, the manual pages
 )
+if [ "${1:-}" = windows ]; then
+  # The POSIX-threads variant: the win32 one's standard library has no
+  # std::mutex or std::thread.
+  packages+=(g++-mingw-w64-x86-64-posix wine)
+fi
 # The desktop JVM the simulator's output is compared with: any JDK will do,
 # whichever package brought it.
 if ! command -v javac >/dev/null 2>&1; then

@@ -19,9 +19,8 @@ public:
     // The next key (0..255), or -1 when the input has ended. Blocks if no key
     // is waiting.
     int ReadKey();
-    // Descriptor to wait on for the next key (EventLoop::RunOnce); -1 when
-    // there is none: once the input has ended, and on Windows for a pipe,
-    // which cannot be waited on and is looked at after every turn instead.
+    // Descriptor to wait on for the next key (EventLoop::RunOnce); -1 once
+    // the input has ended.
     int WaitFd() const;
     bool IsTerminal() const { return terminal_; }
 

@@ -45,15 +45,4 @@ std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts)
     return out;
 }
 
-// -1 where the system does not list a process's descriptors in /proc.
-int OpenFileCount()
-{
-    std::error_code error;
-    std::filesystem::directory_iterator descriptors("/proc/self/fd", error);
-    if (error)
-        return -1;
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : descriptors)
-        ++count;
-    return count;
-}
+int OpenFileCount() { return OpenDescriptorCount(); }

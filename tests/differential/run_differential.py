@@ -38,6 +38,19 @@ def normalise(text):
     return REPORT.sub(report, text)
 
 
+CURSOR_SHOWN = re.compile(rb"\x1b\[\?25[lh]|\x1b\[K")
+CURSOR_FORWARD = re.compile(rb"\x1b\[(\d*)C")
+
+
+def as_shown(screen):
+    """What a terminal shows, without the control sequences Wine's console draws each character
+    with (cursor hidden and shown again; a blank drawn as a move to the right)."""
+    screen = CURSOR_SHOWN.sub(b"", screen)
+    # A Windows program's CR LF, through the terminal's own LF to CR LF.
+    screen = screen.replace(b"\r\r\n", b"\r\n")
+    return CURSOR_FORWARD.sub(lambda match: b" " * int(match.group(1) or 1), screen)
+
+
 def class_path(args):
     return args.lib + ";" + args.classes
 
@@ -77,7 +90,22 @@ def start_host(args, stdin):
     return host, leader, mode
 
 
+def start_simulator(args):
+    """With --serve-with, the module is a simulator of its own, reached over rfc2217://; its notices
+    come on its own error stream."""
+    simulator = subprocess.Popen([args.serve_with, "--listen-port", "0"], stdin=subprocess.PIPE,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    announced = simulator.stdout.readline().decode("latin-1")
+    match = re.search(r"rfc2217://127\.0\.0\.1:\d+", announced)
+    if not match:
+        simulator.kill()
+        sys.exit("the simulator did not announce its port: %r" % announced)
+    args.port = match.group(0)
+    return simulator
+
+
 def run_module(args, stdin):
+    simulator = start_simulator(args) if args.serve_with else None
     host, screen, mode = start_host(args, stdin)
     # At a terminal a user types a line at a time, each once the program has
     # answered and gone quiet waiting for it; Enter sends a carriage return.
@@ -90,11 +118,15 @@ def run_module(args, stdin):
     interrupted = False
     last_output = time.monotonic()
     streams = {screen: "out", host.stderr.fileno(): "err"}
+    notices = {simulator.stderr.fileno(): "err"} if simulator else {}
     # Until the host has ended and both of its streams are closed (the
     # simulator it started shares the error stream and ends with it).
     while streams and time.monotonic() < deadline:
-        ready, _, _ = select.select(list(streams), [], [], 0.05)
+        ready, _, _ = select.select(list(streams) + list(notices), [], [], 0.05)
         for fd in ready:
+            if fd in notices:
+                err += os.read(fd, 65536)
+                continue
             try:
                 chunk = os.read(fd, 65536)
             except OSError:  # a terminal nobody holds any more
@@ -109,11 +141,12 @@ def run_module(args, stdin):
         if stopped_at is None and re.search(rb"morvane-sim: program (ended|halted)", err):
             stopped_at = time.monotonic()
         now = time.monotonic()
-        if shown is None and listening in out:
-            shown = out.index(listening) + len(listening)
-        if lines and stopped_at is None and shown is not None and len(out) > shown and now - last_output > args.quiet:
+        view = as_shown(out)
+        if shown is None and listening in view:
+            shown = view.index(listening) + len(listening)
+        if lines and stopped_at is None and shown is not None and len(view) > shown and now - last_output > args.quiet:
             os.write(screen, lines.pop(0))
-            shown = len(out)
+            shown = len(view)
         # The host polls its port every 50 ms: once the program has stopped and
         # nothing came for a while, everything it sent has been shown.
         if (not interrupted and stopped_at is not None
@@ -129,11 +162,14 @@ def run_module(args, stdin):
         sys.exit("module run did not end within %d s\nstdout:\n%s\nstderr:\n%s"
                  % (args.timeout, out.decode("latin-1"), err.decode("latin-1")))
     host.wait()
+    if simulator:
+        simulator.kill()
+        simulator.wait()
     if mode is not None:
         if termios.tcgetattr(screen) != mode:
             sys.exit("the terminal's mode was not given back")
         os.close(screen)
-    text = out.decode("latin-1").replace("\r\n", "\n")
+    text = as_shown(out).decode("latin-1").replace("\r\n", "\n")
     if LISTENING not in text or stopped_at is None or (mode and host.returncode != 0):
         sys.exit("module run failed (exit %s):\n%s\nstderr:\n%s" % (host.returncode, text, err.decode("latin-1")))
     return text.split(LISTENING, 1)[1], err.decode("latin-1")
@@ -153,6 +189,7 @@ def main():
     parser.add_argument("--run-with", default="", help="what runs morvanedirect (Wine for a Windows build)")
     parser.add_argument("--suffix", default="", help="the programs' suffix (.exe for a Windows build)")
     parser.add_argument("--desktop", help="the desktop runner, if not the one in --bin")
+    parser.add_argument("--serve-with", help="a simulator program to serve the module over RFC 2217 instead of --port")
     parser.add_argument("--terminal", action="store_true",
                         help="listen on a terminal of its own and type the keys there, a line at a time")
     args = parser.parse_args()

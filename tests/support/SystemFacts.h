@@ -22,6 +22,10 @@ struct PortNames {
 };
 PortNames ExamplePortNames();
 
+// The number of files this process holds open, or -1 where the system does
+// not tell (Windows).
+int OpenDescriptorCount();
+
 // The error numbers the system gives for the usual failures of file
 // operations.
 struct FileFailureNumbers {

@@ -1,11 +1,84 @@
 #include "platform/ConsoleKeys.h"
 
+#include "platform/win32/KeyInput.h"
+
 #include <atomic>
 #include <cstdlib>
+#include <deque>
 #include <io.h>
+#include <map>
+#include <mutex>
+#include <thread>
 #include <windows.h>
 
 namespace {
+
+// Input that is no console (a pipe, a file) is read on a thread of its own:
+// a pipe can be neither waited on nor, under every system that runs Windows
+// programs, asked how much it holds, and a read of it blocks. The thread
+// takes what arrives into a queue and signals an event the event loop waits
+// on. A thread blocked in a read cannot be taken back, so there is one per
+// input for the life of the process.
+class InputReader {
+public:
+    explicit InputReader(HANDLE input) : ready_(CreateEventA(nullptr, TRUE, FALSE, nullptr))
+    {
+        std::thread([this, input] { Run(input); }).detach();
+    }
+
+    HANDLE Ready() const { return ready_; }
+
+    // 1 a byte taken, 0 none waiting, -1 the input has ended.
+    int Take(unsigned char& byte, DWORD timeoutMs)
+    {
+        if (timeoutMs != 0)
+            WaitForSingleObject(ready_, timeoutMs);
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (bytes_.empty())
+            return ended_ ? -1 : 0;
+        byte = bytes_.front();
+        bytes_.pop_front();
+        if (bytes_.empty() && !ended_)
+            ResetEvent(ready_);
+        return 1;
+    }
+
+private:
+    void Run(HANDLE input)
+    {
+        unsigned char chunk[256];
+        DWORD n = 0;
+        while (ReadFile(input, chunk, sizeof chunk, &n, nullptr) && n > 0) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            bytes_.insert(bytes_.end(), chunk, chunk + n);
+            SetEvent(ready_);
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        ended_ = true;
+        SetEvent(ready_);
+    }
+
+    HANDLE ready_;
+    std::mutex mutex_;
+    std::deque<unsigned char> bytes_;
+    bool ended_ = false;
+};
+
+// Enough for a read of what a pipe already holds; a pipe with nothing yet
+// costs this once, when listening starts.
+constexpr DWORD kTypedAheadMs = 50;
+
+std::mutex gReadersMutex;
+std::map<HANDLE, InputReader*> gReaders;
+
+InputReader& ReaderFor(HANDLE input)
+{
+    std::lock_guard<std::mutex> lock(gReadersMutex);
+    InputReader*& reader = gReaders[input];
+    if (reader == nullptr)
+        reader = new InputReader(input); // kept: its thread may still be reading
+    return *reader;
+}
 
 // The saved mode lives in plain globals so that the exit and Ctrl-C paths
 // can restore it without touching any object.
@@ -52,8 +125,14 @@ ConsoleKeys::ConsoleKeys(int fd) : fd_(fd)
     HANDLE input = HandleOf(fd);
     DWORD mode = 0;
     terminal_ = input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode);
-    if (!terminal_)
+    if (!terminal_) {
+        // Keys given ahead (a script's pipe, a file) must be there before the
+        // program's first request, as they are where the pipe can be asked:
+        // the reader gets a moment for what is already waiting.
+        if (input != INVALID_HANDLE_VALUE)
+            WaitForSingleObject(ReaderFor(input).Ready(), kTypedAheadMs);
         return;
+    }
     gModeHandle = input;
     gSavedMode = mode;
     if (!gExitHookInstalled) {
@@ -115,30 +194,30 @@ bool ConsoleKeys::FillLookahead(int timeoutMs)
             return true;
         }
     }
-    // A pipe cannot be waited on: it is asked whether bytes are there, and
-    // read with a blocking read only when the caller is willing to wait.
-    if (GetFileType(input) == FILE_TYPE_PIPE && timeoutMs >= 0) {
-        DWORD available = 0;
-        if (!PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr)) {
-            ended_ = true; // the writer has gone and everything was read
-            return false;
-        }
-        if (available == 0)
-            return false;
-    }
     unsigned char byte = 0;
-    DWORD n = 0;
-    if (!ReadFile(input, &byte, 1, &n, nullptr) || n == 0) {
+    int taken = ReaderFor(input).Take(byte, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+    if (taken < 0)
         ended_ = true;
+    if (taken <= 0)
         return false;
-    }
     lookahead_ = byte;
     return true;
 }
 
 bool ConsoleKeys::KeyWaiting() { return FillLookahead(0); }
 
-int ConsoleKeys::WaitFd() const { return ended_ || !terminal_ ? -1 : fd_; }
+int ConsoleKeys::WaitFd() const { return ended_ ? -1 : fd_; }
+
+HANDLE KeysReadyEvent(int fd)
+{
+    HANDLE input = HandleOf(fd);
+    DWORD mode = 0;
+    if (input == INVALID_HANDLE_VALUE)
+        return nullptr;
+    if (GetConsoleMode(input, &mode))
+        return input; // signalled while input records wait
+    return ReaderFor(input).Ready();
+}
 
 int ConsoleKeys::ReadKey()
 {

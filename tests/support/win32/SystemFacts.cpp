@@ -10,4 +10,6 @@ FileFailureNumbers ExpectedFileFailures()
 
 bool PathsHaveDriveLetters() { return true; }
 
+int OpenDescriptorCount() { return -1; }
+
 PortNames ExamplePortNames() { return {"COM99", "/dev/null-missing"}; }

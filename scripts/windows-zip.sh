@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Packs a Windows build into the zip a Windows user downloads and checks what
+# it holds: `cpack -G ZIP` in the build folder, the zip unpacked into a fresh
+# folder, the examples it ships compiled against its class library, and each
+# run from there with its `morvanedirect.exe --port sim --listen` under Wine,
+# its output compared with the desktop JVM's.
+#
+#   scripts/windows-zip.sh build/windows     (after scripts/wine-session.sh start)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=$(cd "${1:?the Windows build folder}" && pwd)
+
+rm -f "$build"/morvane-*.zip
+(cd "$build" && cpack -G ZIP >/dev/null)
+zip=$(ls "$build"/morvane-*.zip)
+echo "== $zip"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# cmake unpacks zips itself: no unzip program needed.
+(cd "$work" && cmake -E tar xf "$zip")
+root=$(ls -d "$work"/morvane-*)
+for file in bin/morvanedirect.exe bin/morvane-sim.exe share/morvane/lib/java/lang/Object.class \
+            share/morvane/lib/tolve/core/CPU.class share/doc/morvane/README.md \
+            share/doc/morvane/docs/troubleshooting.md share/doc/morvane/examples/Hello.java; do
+  [ -e "$root/$file" ] || { echo "missing from the zip: $file" >&2; exit 1; }
+done
+
+classes=$work/classes
+mkdir -p "$classes"
+ecj -1.3 -target 1.1 -g -nowarn -bootclasspath "$root/share/morvane/lib" -d "$classes" \
+  "$root"/share/doc/morvane/examples/*.java
+run_with="env WINEPREFIX=$build/wine WINEDEBUG=-all wine"
+for source in "$root"/share/doc/morvane/examples/*.java; do
+  program=$(basename "$source" .java)
+  input=tests/differential/inputs/$program.input
+  echo "== $program from the zip"
+  python3 tests/differential/run_differential.py --program "$program" --classes "$classes" \
+    --bin "$root/bin" --suffix .exe --run-with "$run_with" --lib "$root/share/morvane/lib" \
+    --desktop "$build/tests/host-bin/morvane-desktop" $([ -f "$input" ] && echo --input "$input") >/dev/null
+done
+echo "windows zip: every example ran from the unpacked zip as on the desktop JVM"
