@@ -1,15 +1,14 @@
 #include "driver/PortSetup.h"
 
 #include "driver/RunSettings.h"
-#include "platform/SerialPortList.h"
 
 namespace {
 constexpr int kHighestComNumber = 19;
 }
 
-void EnumeratePorts()
+void EnumeratePorts(const SerialPortRoots& roots)
 {
-    std::vector<std::string> devices = ListSerialDevices();
+    std::vector<std::string> devices = ListSerialDevices(roots);
     if (devices.size() > static_cast<size_t>(kHighestComNumber))
         devices.resize(kHighestComNumber);
     RunSettings& settings = Settings();
