@@ -10,6 +10,10 @@ source file and line.
 The module run ends when the simulator reports on standard error that the program has stopped,
 the host has shown what came before it, and nothing more arrives; then the host is interrupted
 as a user would (Ctrl-C).
+
+With --pty-sim the module is a simulator of this script's own on a pseudo-terminal, which the
+host opens as a serial device with the modem-line library preloaded (--preload); the simulator is
+then ended with SIGTERM and must have removed its link.
 """
 import argparse
 import os
@@ -18,6 +22,7 @@ import select
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 
 REPORT = re.compile(r"\[Error IDE-0028\] Unhandled exception in JVM: (\S+)\nException thrown in file '([^']*)' at line (-?\d+)\n")
@@ -39,10 +44,28 @@ def run_desktop(args, stdin):
     return result.stdout.decode("latin-1")
 
 
-def run_module(args, stdin):
-    command = [args.morvanedirect, "--port", args.port, "--listen",
+def start_pty_simulator(args, folder):
+    """morvane-sim on a pseudo-terminal linked in `folder`; returns it and the link."""
+    link = os.path.join(folder, "line")
+    command = [args.pty_sim, "--pty", link, "--exit-on-eof"] + (["--pace"] if args.port == "sim:pace" else [])
+    simulator = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    announced = simulator.stdout.readline().decode("latin-1")
+    if announced != "pty %s\n" % link:
+        simulator.kill()
+        sys.exit("the simulator did not announce its pseudo-terminal: %r" % announced)
+    return simulator, link
+
+
+def run_module(args, stdin, folder):
+    simulator = None
+    port, environment = args.port, None
+    if args.pty_sim:
+        simulator, port = start_pty_simulator(args, folder)
+        environment = dict(os.environ, LD_PRELOAD=args.preload)
+    command = [args.morvanedirect, "--port", port, "--listen",
                "--path", args.module_classes + ";" + args.lib, args.program]
-    host = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    host = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            env=environment)
     host.stdin.write(stdin)
     host.stdin.close()
     out, err = b"", b""
@@ -51,15 +74,18 @@ def run_module(args, stdin):
     interrupted = False
     last_output = time.monotonic()
     streams = {host.stdout.fileno(): "out", host.stderr.fileno(): "err"}
+    # The simulator's log is read as long as the host runs; its end is not waited for.
+    log = {simulator.stderr.fileno(): "err"} if simulator else {}
     # Until the host has ended and both of its streams are closed (the
     # simulator it started shares the error stream and ends with it).
     while streams and time.monotonic() < deadline:
-        ready, _, _ = select.select(list(streams), [], [], 0.05)
+        ready, _, _ = select.select(list(streams) + list(log), [], [], 0.05)
         for fd in ready:
             chunk = os.read(fd, 65536)
             if not chunk:
-                del streams[fd]
-            elif streams[fd] == "out":
+                streams.pop(fd, None)
+                log.pop(fd, None)
+            elif streams.get(fd) == "out":
                 out += chunk
                 last_output = time.monotonic()
             else:
@@ -76,9 +102,19 @@ def run_module(args, stdin):
     if streams:
         host.kill()
         host.wait()
+        if simulator:
+            simulator.kill()
         sys.exit("module run did not end within %d s\nstdout:\n%s\nstderr:\n%s"
                  % (args.timeout, out.decode("latin-1"), err.decode("latin-1")))
     host.wait()
+    if simulator:
+        simulator.send_signal(signal.SIGTERM)
+        simulator.wait(timeout=10)
+        err += simulator.stderr.read()
+        if os.path.lexists(port):
+            sys.exit("the simulator left its link %s behind" % port)
+        if b"taken over" in err:
+            sys.exit("another host took the line over:\n" + err.decode("latin-1"))
     text = out.decode("latin-1")
     if LISTENING not in text or stopped_at is None:
         sys.exit("module run failed (exit %s):\n%s\nstderr:\n%s" % (host.returncode, text, err.decode("latin-1")))
@@ -95,13 +131,16 @@ def main():
     parser.add_argument("--java", default="java")
     parser.add_argument("--input")
     parser.add_argument("--port", default="sim", help="sim, or sim:pace for the line's real timing")
+    parser.add_argument("--pty-sim", help="morvane-sim, to serve the module on a pseudo-terminal")
+    parser.add_argument("--preload", help="what a host on the pseudo-terminal preloads (the modem-line library)")
     parser.add_argument("--timeout", type=float, default=60)
     parser.add_argument("--quiet", type=float, default=0.5)
     args = parser.parse_args()
     stdin = open(args.input, "rb").read() if args.input else b""
 
     desktop = normalise(run_desktop(args, stdin))
-    module, notices = run_module(args, stdin)
+    with tempfile.TemporaryDirectory() as folder:
+        module, notices = run_module(args, stdin, folder)
     module = normalise(module)
     if desktop != module:
         import difflib
