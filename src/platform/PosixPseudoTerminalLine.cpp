@@ -230,8 +230,16 @@ void PseudoTerminalLine::ServiceData()
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && errno == EIO)
-            ServiceEvents(); // nobody has it open any more: the close is queued by now
+        if (n < 0 && errno == EIO) {
+            // Nobody has it open any more: the close is queued by now. Were
+            // it lost, our end would stay ready for ever: trust the device.
+            ServiceEvents();
+            if (HostPresent()) {
+                opens_ = 0;
+                DiscardUnread();
+                handler_.HostClosed();
+            }
+        }
         return;
     }
 }
