@@ -78,8 +78,8 @@ struct Host {
 // A second host, as another program: it opens the line without the lock
 // and without configuring it, and (on a pseudo-terminal, where that is what
 // makes it the line's host) asks for the modem lines once. It sends `bytes`
-// and reports what it then sees: "DTR high" when the lines it was given
-// say so, else the bytes that came within `timeoutMs`, in hexadecimal.
+// and reports the first `count` bytes that come within `timeoutMs`, in
+// hexadecimal, or "DTR high" when the lines it was given say so.
 std::string SecondHost(Line line, const std::string& port, const Bytes& bytes, size_t count, int64_t timeoutMs)
 {
     int report[2];
@@ -87,34 +87,25 @@ std::string SecondHost(Line line, const std::string& port, const Bytes& bytes, s
         return "no pipe";
     pid_t pid = fork();
     if (pid == 0) {
-        close(report[0]);
-        std::string seen;
-        auto hex = [&seen](const uint8_t* got, long n) {
-            static const char digits[] = "0123456789abcdef";
-            for (long i = 0; i < n; ++i)
-                seen += {digits[got[i] >> 4], digits[got[i] & 15]};
-        };
-        uint8_t got[64];
-        if (line == SimulatorProcess::lnRfc2217) {
-            std::unique_ptr<SerialPort> second = CreateSerialPort(port);
-            if (second->Open() == 0 && second->Write(bytes.data(), bytes.size(), 1000) == static_cast<long>(bytes.size()))
-                for (long n; seen.size() < 2 * count && (n = second->Read(got, count - seen.size() / 2, timeoutMs)) > 0;)
-                    hex(got, n);
-        } else {
-            int fd = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-            int lines = 0;
-            if (fd >= 0 && ioctl(fd, TIOCMGET, &lines) == 0 && (lines & TIOCM_DTR)) {
-                seen = "DTR high";
-            } else if (fd >= 0 && write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size())) {
-                pollfd wait{fd, POLLIN, 0};
-                for (long n; seen.size() < 2 * count && poll(&wait, 1, static_cast<int>(timeoutMs)) > 0 &&
-                              (n = read(fd, got, count - seen.size() / 2)) > 0;)
-                    hex(got, n);
+        std::unique_ptr<SerialPort> network = line == SimulatorProcess::lnRfc2217 ? CreateSerialPort(port) : nullptr;
+        int fd = network ? -1 : open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        int lines = 0;
+        bool ready = network ? network->Open() == 0 : fd >= 0 && ioctl(fd, TIOCMGET, &lines) == 0;
+        std::string seen = (lines & TIOCM_DTR) ? "DTR high" : "";
+        if (ready && seen.empty() &&
+            (network ? network->Write(bytes.data(), bytes.size(), 1000) : write(fd, bytes.data(), bytes.size())) ==
+                static_cast<long>(bytes.size())) {
+            pollfd wait{fd, POLLIN, 0};
+            uint8_t got[64];
+            for (long n = 1; n > 0 && seen.size() < 2 * count;) {
+                size_t want = count - seen.size() / 2;
+                n = network ? network->Read(got, want, timeoutMs)
+                            : poll(&wait, 1, static_cast<int>(timeoutMs)) > 0 ? read(fd, got, want) : 0;
+                for (long i = 0; i < n; ++i)
+                    seen += {"0123456789abcdef"[got[i] >> 4], "0123456789abcdef"[got[i] & 15]};
             }
         }
-        if (write(report[1], seen.data(), seen.size()) < 0)
-            _exit(1);
-        _exit(0); // nothing of the first host's may be torn down here
+        _exit(write(report[1], seen.data(), seen.size()) < 0); // nothing of the first host's is torn down here
     }
     close(report[1]);
     std::string seen;
