@@ -8,6 +8,7 @@ packages=(
   ecj                                  # compiles our Java class library and test programs
   python3-serial                       # the RFC 2217 server the port and integration tests talk to
   clang libclang-rt-dev                # libFuzzer and the sanitizers' runtime for the fuzz targets
+  dpkg-dev file lintian groff-base     # the Debian package: its dependencies, its check, the manual pages
 )
 # The desktop JVM the simulator's output is compared with: any JDK will do,
 # whichever package brought it.

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs one program on the desktop JVM and on the simulated module, and compares what each prints.
 
-The desktop run uses the tolve.core stand-ins (tests/hostjvm) and DesktopLauncher; the module run
+Both runs take the same class files and class path, from the programs of one folder (--bin): the
+desktop run is `morvane-desktop`, which runs main() with the tolve.core stand-ins; the module run
 is `morvanedirect --port sim --listen`, which links the program against our class library,
 downloads it to the bundled simulator and prints what the program sends. Both get the same
 standard input (keys for Terminal.getByte). An exception nothing catches is compared by class,
@@ -11,9 +12,9 @@ The module run ends when the simulator reports on standard error that the progra
 the host has shown what came before it, and nothing more arrives; then the host is interrupted
 as a user would (Ctrl-C).
 
-With --pty-sim the module is a simulator of this script's own on a pseudo-terminal, which the
-host opens as a serial device with the modem-line library preloaded (--preload); the simulator is
-then ended with SIGTERM and must have removed its link.
+With --preload the module is a simulator of this script's own on a pseudo-terminal, which the
+host opens as a serial device with the modem-line library preloaded; the simulator is then ended
+with SIGTERM and must have removed its link.
 """
 import argparse
 import os
@@ -36,18 +37,24 @@ def normalise(text):
     return REPORT.sub(report, text)
 
 
+def class_path(args):
+    return args.lib + ";" + args.classes
+
+
 def run_desktop(args, stdin):
-    result = subprocess.run([args.java, "-cp", args.desktop_classes, "DesktopLauncher", args.program],
+    result = subprocess.run([os.path.join(args.bin, "morvane-desktop"), "--path", class_path(args), args.program],
                             input=stdin, capture_output=True, timeout=args.timeout)
-    if result.returncode != 0:
+    text = result.stdout.decode("latin-1")
+    # An exception that escapes main() ends the run with status 1, after its report.
+    if result.returncode != (1 if REPORT.search(text) else 0):
         sys.exit("desktop run failed (%d):\n%s" % (result.returncode, result.stderr.decode("latin-1")))
-    return result.stdout.decode("latin-1")
+    return text
 
 
 def start_pty_simulator(args, folder):
     """morvane-sim on a pseudo-terminal linked in `folder`; returns it and the link."""
     link = os.path.join(folder, "line")
-    command = [args.pty_sim, "--pty", link, "--exit-on-eof"] + (["--pace"] if args.port == "sim:pace" else [])
+    command = [os.path.join(args.bin, "morvane-sim"), "--pty", link, "--exit-on-eof"] + (["--pace"] if args.port == "sim:pace" else [])
     simulator = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     announced = simulator.stdout.readline().decode("latin-1")
     if announced != "pty %s\n" % link:
@@ -59,11 +66,11 @@ def start_pty_simulator(args, folder):
 def run_module(args, stdin, folder):
     simulator = None
     port, environment = args.port, None
-    if args.pty_sim:
+    if args.preload:
         simulator, port = start_pty_simulator(args, folder)
         environment = dict(os.environ, LD_PRELOAD=args.preload)
-    command = [args.morvanedirect, "--port", port, "--listen",
-               "--path", args.module_classes + ";" + args.lib, args.program]
+    command = [os.path.join(args.bin, "morvanedirect"), "--port", port, "--listen",
+               "--path", class_path(args), args.program]
     host = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                             env=environment)
     host.stdin.write(stdin)
@@ -124,15 +131,13 @@ def run_module(args, stdin, folder):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
-    parser.add_argument("--module-classes", required=True)
-    parser.add_argument("--desktop-classes", required=True)
-    parser.add_argument("--lib", required=True)
-    parser.add_argument("--morvanedirect", required=True)
-    parser.add_argument("--java", default="java")
+    parser.add_argument("--classes", required=True, help="the program's class files")
+    parser.add_argument("--lib", required=True, help="our class library")
+    parser.add_argument("--bin", required=True, help="where morvanedirect and morvane-desktop are")
     parser.add_argument("--input")
     parser.add_argument("--port", default="sim", help="sim, or sim:pace for the line's real timing")
-    parser.add_argument("--pty-sim", help="morvane-sim, to serve the module on a pseudo-terminal")
-    parser.add_argument("--preload", help="what a host on the pseudo-terminal preloads (the modem-line library)")
+    parser.add_argument("--preload", help="the module on a pseudo-terminal, whose host preloads this"
+                        " (the modem-line library)")
     parser.add_argument("--timeout", type=float, default=60)
     parser.add_argument("--quiet", type=float, default=0.5)
     args = parser.parse_args()

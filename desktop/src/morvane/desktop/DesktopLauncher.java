@@ -1,0 +1,96 @@
+package morvane.desktop;
+
+import java.lang.reflect.InvocationTargetException;
+import java.lang.reflect.Method;
+import java.lang.reflect.Modifier;
+
+/**
+ * Runs a module program on the desktop JVM: calls its static main() (the
+ * module's entry point; a desktop JVM would look for main(String[])), and
+ * reports an exception nothing caught as MorvaneDirect reports the module's:
+ * class, source file and line of the place it was thrown, on standard output
+ * where the program's own output goes. The desktop's whole stack trace
+ * follows on standard error.
+ *
+ * Exit status: 0 when main returned, 1 when the class cannot be run or an
+ * exception escaped it.
+ */
+public final class DesktopLauncher {
+
+    private DesktopLauncher() {
+    }
+
+    public static void main(String[] args) {
+        if (args.length != 1) {
+            fail("give the class that holds main(), for example Hello or demo/Showcase");
+        }
+        // Classes are named as the linker names them, with '/' between packages.
+        String name = args[0].replace('/', '.');
+        Method main = null;
+        try {
+            Class<?> program = Class.forName(name, false, DesktopLauncher.class.getClassLoader());
+            main = program.getDeclaredMethod("main");
+            if (!Modifier.isStatic(main.getModifiers())) {
+                main = null;
+            }
+        } catch (ClassNotFoundException | NoClassDefFoundError e) {
+            fail("class " + args[0] + " not found along the class path");
+        } catch (NoSuchMethodException e) {
+            main = null;
+        }
+        if (main == null) {
+            fail(args[0] + " has no static main() without arguments, where a module program starts");
+        }
+        main.setAccessible(true);
+        Throwable thrown = null;
+        try {
+            main.invoke(null);
+        } catch (InvocationTargetException wrapped) {
+            thrown = wrapped.getCause();
+        } catch (ExceptionInInitializerError failed) {
+            thrown = failed;
+        } catch (IllegalAccessException e) {
+            fail(e.toString());
+        }
+        System.out.flush();
+        if (thrown == null) {
+            return;
+        }
+        // A static initializer's exception arrives wrapped; the module reports
+        // the exception itself.
+        while (thrown instanceof ExceptionInInitializerError && thrown.getCause() != null) {
+            thrown = thrown.getCause();
+        }
+        StackTraceElement[] trace = thrown.getStackTrace();
+        String file = trace.length > 0 ? trace[0].getFileName() : null;
+        int line = trace.length > 0 ? trace[0].getLineNumber() : -1;
+        System.out.println("[Error IDE-0028] Unhandled exception in JVM: " + thrown.getClass().getName());
+        System.out.println("Exception thrown in file '" + (file == null ? "" : file) + "' at line " + line);
+        System.out.flush();
+        thrown.setStackTrace(programFrames(trace));
+        thrown.printStackTrace();
+        System.exit(1);
+    }
+
+    /** The frames down to the program's main(), without the reflection and the launcher below it. */
+    private static StackTraceElement[] programFrames(StackTraceElement[] trace) {
+        int end = 0;
+        while (end < trace.length && !isReflection(trace[end].getClassName())) {
+            end++;
+        }
+        StackTraceElement[] frames = new StackTraceElement[end];
+        System.arraycopy(trace, 0, frames, 0, end);
+        return frames;
+    }
+
+    private static boolean isReflection(String className) {
+        return className.startsWith("jdk.internal.reflect.") || className.startsWith("sun.reflect.")
+                || className.equals(Method.class.getName());
+    }
+
+    private static void fail(String why) {
+        System.out.flush();
+        System.err.println("morvane-desktop: " + why);
+        System.exit(1);
+    }
+}
