@@ -44,7 +44,9 @@ struct Reply {
 constexpr int kReplyTimeoutMs = 2000;
 
 // The name, in the abstract socket namespace (after its leading zero byte),
-// of the socket that serves the device numbered `device`.
-inline std::string SocketName(uint64_t device) { return "morvane-modemlines/" + std::to_string(device); }
+// of the socket that serves the device numbered `device`: the prefix, then
+// the number in decimal.
+constexpr const char* kSocketPrefix = "morvane-modemlines/";
+inline std::string SocketName(uint64_t device) { return kSocketPrefix + std::to_string(device); }
 
 } // namespace modemlines

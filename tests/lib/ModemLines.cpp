@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstddef>
+#include <cstdio>
 #include <dlfcn.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -24,10 +25,13 @@ namespace {
 
 using IoctlFunction = int (*)(int, unsigned long, ...);
 
-IoctlFunction SystemIoctl()
+// The system's ioctl, found when the library is loaded, before any thread
+// of the program can call it.
+IoctlFunction gSystemIoctl = nullptr;
+
+__attribute__((constructor)) void FindSystemIoctl()
 {
-    static IoctlFunction next = reinterpret_cast<IoctlFunction>(dlsym(RTLD_NEXT, "ioctl"));
-    return next;
+    gSystemIoctl = reinterpret_cast<IoctlFunction>(dlsym(RTLD_NEXT, "ioctl"));
 }
 
 // Closes the socket however the exchange ends, and leaves errno alone.
@@ -57,11 +61,14 @@ bool AskSimulator(int fd, const modemlines::Request& request, modemlines::Reply&
     self.sun_family = AF_UNIX;
     if (bind(socket_.fd, reinterpret_cast<sockaddr*>(&self), sizeof(sa_family_t)) != 0)
         return false;
+    // Formatted in place: an ioctl may be made where nothing may allocate.
     sockaddr_un server{};
     server.sun_family = AF_UNIX;
-    std::string name = modemlines::SocketName(static_cast<uint64_t>(device.st_rdev));
-    name.copy(server.sun_path + 1, sizeof server.sun_path - 2);
-    socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    int size = std::snprintf(server.sun_path + 1, sizeof server.sun_path - 1, "%s%llu", modemlines::kSocketPrefix,
+                             static_cast<unsigned long long>(device.st_rdev));
+    if (size <= 0 || static_cast<size_t>(size) >= sizeof server.sun_path - 1)
+        return false;
+    socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + static_cast<size_t>(size));
     if (connect(socket_.fd, reinterpret_cast<sockaddr*>(&server), length) != 0)
         return false; // no simulator behind this device
     reply = modemlines::Reply{};
@@ -137,10 +144,11 @@ extern "C" __attribute__((visibility("default"))) int ioctl(int fd, unsigned lon
     int result = 0;
     if (ServeModemLines(fd, command, static_cast<int*>(argument), result))
         return result;
-    IoctlFunction next = SystemIoctl();
-    if (next == nullptr) {
+    if (gSystemIoctl == nullptr)
+        FindSystemIoctl(); // called by another library's constructor, before ours
+    if (gSystemIoctl == nullptr) {
         errno = ENOSYS;
         return -1;
     }
-    return next(fd, command, argument);
+    return gSystemIoctl(fd, command, argument);
 }
