@@ -208,9 +208,12 @@ void PseudoTerminalLine::DiscardUnread()
 {
     // What we sent that the last host did not read stays in the device for
     // the next one, unlike a serial port, which starts empty at every open.
-    // Setting the mode with a flush through our end empties the other's.
+    // Through our end, an output flush drops what the kernel is still moving
+    // to the other end, and setting the mode with a flush empties what has
+    // arrived there.
     if (leader_ < 0)
         return;
+    tcflush(leader_, TCOFLUSH);
     termios mode{};
     if (tcgetattr(leader_, &mode) == 0)
         tcsetattr(leader_, TCSAFLUSH, &mode);
