@@ -28,6 +28,9 @@ class Server {
 public:
     Server(const SimOptions& options, SimModule& module, SimLine& line) : options_(options), module_(module), line_(line)
     {
+        // A paced byte is due every 347 us: its wake-up must not come late.
+        if (options.paced)
+            UsePreciseTimers();
     }
 
     void Run()
