@@ -1,15 +1,15 @@
 import tolve.core.Terminal;
 
 /**
- * Reads the keys typed at the host with Terminal.getByte and answers each
- * line in capitals. Ends at a '.' or when the keys run out.
+ * Waits for the keys typed at the host with Terminal.waitByte and answers
+ * each line in capitals. Ends at a '.'.
  */
 public class Echo {
     public static void main() {
         System.out.println("Type a line (a '.' ends):");
         StringBuffer line = new StringBuffer();
         int key;
-        while ((key = Terminal.getByte()) >= 0 && key != '.') {
+        while ((key = Terminal.waitByte()) != '.') {
             if (key == '\n' || key == '\r') {
                 System.out.println("> " + line);
                 line.setLength(0);

@@ -11,7 +11,8 @@
 #
 # A module runs until it is switched off, and morvanedirect listens until it
 # is interrupted: each run here ends when the simulator reports that the
-# program has stopped (or after a time-out), with the Ctrl-C a user would type.
+# program has stopped (or after a time-out, except for an example named at a
+# terminal, which waits for its user), with the Ctrl-C a user would type.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -26,6 +27,8 @@ classpath="$root/$build/examples/classes;$root/$build/share/morvane/lib"
 work=$root/$build/demo
 mkdir -p "$work"
 time_limit=30
+# Someone who names an example at a terminal may be typing to it.
+if [ $# -gt 0 ] && [ -t 0 ]; then time_limit=0; fi
 
 # Keep the terminal as the program's keyboard: a background job would read
 # from /dev/null otherwise.
@@ -40,7 +43,7 @@ run() {
     <&3 2> >(tee "$notices" >&2) &
   local host=$!
   local ended=""
-  for ((tenth = 0; tenth < time_limit * 10; tenth++)); do
+  for ((tenth = 0; time_limit == 0 || tenth < time_limit * 10; tenth++)); do
     if ! kill -0 "$host" 2>/dev/null; then break; fi
     ended=$(grep -o "program \(ended\|halted\).*" "$notices" 2>/dev/null || true)
     if [ -n "$ended" ]; then break; fi

@@ -119,6 +119,7 @@ private:
     void NumberStaticFields();
     void CountStaticInitializers();
     void ListStaticInitializers();
+    void ListInitializersFrom(int index, const std::vector<std::vector<int>>& named, std::vector<bool>& visited);
     void ChooseMain();
     void CollectString(const std::string& text);
     void AddString(StringTableEntry entry);

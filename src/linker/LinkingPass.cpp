@@ -5,6 +5,7 @@
 #include "errors/EError.h"
 #include "image/OutputPass.h"
 
+#include <algorithm>
 #include <new>
 
 namespace {
@@ -158,13 +159,48 @@ void CMOXLinker::CountStaticInitializers()
 
 void CMOXLinker::ListStaticInitializers()
 {
-    clinitList_.clear();
+    // Dependencies first, so that an initializer finds the static state of
+    // the classes it uses (System.out, most of all) already made: a class's
+    // initializer follows those of every class its constant pool names, its
+    // super class among them. Other tools lay out the same list, so the order
+    // is exact: classes in list order, the named ones in list order too, and
+    // in a cycle the class reached first is initialised last.
+    std::unordered_map<std::string, std::vector<int>> byName;
+    for (int index = 0; index < ClassCount(); ++index)
+        byName[classes_[index]->ThisClassName()].push_back(index);
+    std::vector<std::vector<int>> named(static_cast<size_t>(ClassCount()));
     for (int index = 0; index < ClassCount(); ++index) {
         const CJavaClass& javaClass = *classes_[index];
-        const int entry = TableEntry(javaClass, "<clinit>", "()V");
-        if (entry >= 0)
-            clinitList_.push_back(javaClass.MethodTable()[entry].imageOffset);
+        std::vector<int>& others = named[static_cast<size_t>(index)];
+        for (int constant = 1; constant < javaClass.ConstantPoolCount(); ++constant) {
+            if (javaClass.ConstantTag(constant) != ctClass)
+                continue;
+            const auto found = byName.find(javaClass.ClassNameOf(constant));
+            if (found != byName.end())
+                for (int other : found->second)
+                    if (other != index)
+                        others.push_back(other);
+        }
+        std::sort(others.begin(), others.end());
+        others.erase(std::unique(others.begin(), others.end()), others.end());
     }
+    clinitList_.clear();
+    std::vector<bool> visited(static_cast<size_t>(ClassCount()), false);
+    for (int index = 0; index < ClassCount(); ++index)
+        ListInitializersFrom(index, named, visited);
+}
+
+void CMOXLinker::ListInitializersFrom(int index, const std::vector<std::vector<int>>& named, std::vector<bool>& visited)
+{
+    if (visited[static_cast<size_t>(index)])
+        return;
+    visited[static_cast<size_t>(index)] = true;
+    for (int other : named[static_cast<size_t>(index)])
+        ListInitializersFrom(other, named, visited);
+    const CJavaClass& javaClass = *classes_[index];
+    const int entry = TableEntry(javaClass, "<clinit>", "()V");
+    if (entry >= 0)
+        clinitList_.push_back(javaClass.MethodTable()[entry].imageOffset);
 }
 
 void CMOXLinker::ChooseMain()

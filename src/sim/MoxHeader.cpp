@@ -20,6 +20,10 @@ bool ReadMoxHeader(const std::vector<uint8_t>& eeprom, uint32_t length, MoxHeade
     header.stringTable = Word(eeprom, 12);
     header.outOfMemoryClass = Word(eeprom, 16);
     header.stackBase = Word(eeprom, 18);
+    // The largest images (65,520 bytes and more) have their stack base at
+    // 64 KiB, which the header's 16 bits carry as 0.
+    if (header.stackBase == 0 && length >= 0x10000 - 16)
+        header.stackBase = 0x10000;
     // The download sends whole 16-byte blocks, so an image of n bytes arrives
     // as at least n bytes; its stack base is the first multiple of 16 above n.
     if (header.stackBase % 16 != 0 || header.stackBase <= MoxHeader::kSize || header.stackBase > length + 16)

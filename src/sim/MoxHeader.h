@@ -17,7 +17,7 @@ struct MoxHeader {
     uint16_t throwVmSlot = 0;   // method-table slot of Throwable.throwVMException(I)V
     uint16_t stringTable = 0;   // string index table
     uint16_t outOfMemoryClass = 0;
-    uint16_t stackBase = 0;     // first multiple of 16 above the image
+    uint32_t stackBase = 0;     // first multiple of 16 above the image (65536 for the largest)
 };
 
 // Reads the header of the `length` bytes downloaded into the EEPROM. False

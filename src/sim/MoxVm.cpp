@@ -6,6 +6,8 @@
 
 #include "image/MoxTables.h"
 
+#include <algorithm>
+
 namespace {
 
 // The interpreter works on the Java opcode that names each Mox opcode
@@ -60,8 +62,11 @@ MoxVm::MoxVm(const std::vector<uint8_t>& eeprom, uint32_t length, uint32_t ramBy
         return;
     }
     uint32_t base = header_.stackBase;
-    ramBytes &= ~1u; // the heap is made of words
-    if (ramBytes < header_.staticBytes + kStackBytes + 256 || base + ramBytes > 0x10000) {
+    // References are 16 bits: a large image leaves only the RAM that fits
+    // below 64 KiB.
+    ramBytes = std::min(ramBytes, 0x10000u - base) & ~1u; // the heap is made of words
+    ramBytes_ = ramBytes;
+    if (ramBytes < header_.staticBytes + kStackBytes + 256) {
         Halt(VmFault{VmFaultCode::vfImageTooLarge, base});
         return;
     }

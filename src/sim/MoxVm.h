@@ -42,8 +42,11 @@ public:
     static constexpr uint32_t kDefaultRamBytes = 16 * 1024;
     static constexpr uint32_t kMinRamBytes = 4 * 1024;
     static constexpr uint32_t kStackBytes = 3 * 1024;
-    // The top of the stack kept free for raising a VM error (the call of
-    // Throwable.throwVMException and the constructors it runs).
+    // The top of the stack kept free for raising a VM error: the call of
+    // Throwable.throwVMException and every call it makes to build the
+    // exception. Our library's deepest path (ArithmeticException's chain of
+    // constructors) takes 90 bytes, headroom included; the rest is margin
+    // for an error raised while a frame's operands already reach into it.
     static constexpr uint32_t kRaiseReserve = 384;
     // What a frame costs besides its locals: return pc, caller's locals and
     // caller's method, as a firmware would keep them.
@@ -96,6 +99,8 @@ public:
     // The address space (null when the image was refused before start).
     const VmMemory* Memory() const { return memory_.get(); }
     uint32_t StaticsBase() const { return staticsBase_; }
+    // RAM above the program: what was asked for, or what fits below 64 KiB.
+    uint32_t RamBytes() const { return ramBytes_; }
     // For an uncaught exception: its class record and where it was thrown.
     uint16_t UncaughtClass() const { return uncaughtClass_; }
     uint16_t UncaughtPc() const { return uncaughtPc_; }
@@ -215,10 +220,14 @@ private:
     uint32_t pc_ = 0;
     uint32_t instructionPc_ = 0;
     uint32_t sp_ = 0;
+    uint32_t ramBytes_ = 0;
     uint32_t staticsBase_ = 0;
     uint32_t stackStart_ = 0;
     uint32_t stackEnd_ = 0;
     std::vector<Frame> frames_;
+    // Frames in `frames_` that raise a VM error: while there are any, calls
+    // may use the reserve.
+    uint32_t raisingFrames_ = 0;
     bool carry_ = false;
     int64_t nowUs_ = 0;
     uint64_t instructions_ = 0;

@@ -39,7 +39,9 @@ void MoxVm::Invoke(uint16_t slot, uint16_t callPc, bool raisingVmError)
     uint32_t localsBase = sp_ - 2 * arguments;
     uint32_t localsCount = arguments + localBytes / 2u;
     uint32_t operandBase = localsBase + 2 * localsCount + kFrameLinkBytes;
-    uint32_t limit = raisingVmError ? stackEnd_ : stackEnd_ - kRaiseReserve;
+    // Raising a VM error may use the reserve, the whole way: the call of
+    // throwVMException and every call it makes to build the exception.
+    uint32_t limit = raisingVmError || raisingFrames_ > 0 ? stackEnd_ : stackEnd_ - kRaiseReserve;
     if (operandBase + kOperandHeadroom > limit) {
         if (raisingVmError)
             throw VmFault{VmFaultCode::vfStackOverflow, callPc};
@@ -53,6 +55,8 @@ void MoxVm::Invoke(uint16_t slot, uint16_t callPc, bool raisingVmError)
     memory_->Write16(operandBase - 2, slot);
     frames_.push_back(Frame{slot, static_cast<uint16_t>(localsBase), static_cast<uint16_t>(localsCount),
                             static_cast<uint16_t>(operandBase), callPc, raisingVmError});
+    if (raisingVmError)
+        ++raisingFrames_;
     sp_ = operandBase;
     pc_ = target;
 }
@@ -63,8 +67,10 @@ void MoxVm::Return(bool withValue)
     Frame frame = frames_.back();
     frames_.pop_back();
     sp_ = frame.localsBase;
-    if (frame.raisesVmError)
+    if (frame.raisesVmError) {
+        --raisingFrames_;
         throw VmFault{VmFaultCode::vfVmErrorReturned, frame.callPc};
+    }
     if (frames_.empty()) {
         // main returned: the program has ended (kind 5, which hosts ignore
         // unless they want to stop listening then).
@@ -111,8 +117,10 @@ void MoxVm::Throw(uint16_t object, uint16_t throwPc)
         Frame left = frame;
         frames_.pop_back();
         sp_ = left.localsBase;
-        if (left.raisesVmError)
+        if (left.raisesVmError) {
+            --raisingFrames_;
             throwOrigin_[object] = left.callPc;
+        }
         pc = left.callPc;
     }
     state_ = State::vsUncaught;

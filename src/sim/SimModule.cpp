@@ -121,12 +121,19 @@ void SimModule::EndStartUp(bool pinged)
     mode_ = Mode::mdRunning;
     programStartMs_ = nowMs_;
     stopNoted_ = false;
-    notices_.push_back({"program started (" + std::to_string(header.stackBase) + " bytes of program memory)"});
     vm_ = std::make_unique<MoxVm>(program_, programLength_, options_.ramBytes, board_, static_cast<VmLink&>(*this));
+    std::string ram;
+    if (vm_->RamBytes() < options_.ramBytes)
+        ram = ", " + std::to_string(vm_->RamBytes()) + " bytes of RAM: what fits below 64 KiB";
+    notices_.push_back({"program started (" + std::to_string(header.stackBase) + " bytes of program memory" + ram + ")"});
     NoteProgramStop();
 }
 
-void SimModule::StopProgram() { vm_.reset(); }
+void SimModule::StopProgram()
+{
+    vm_.reset();
+    noHostAnswerMs_ = -1;
+}
 
 void SimModule::NoteProgramStop()
 {
@@ -156,6 +163,11 @@ void SimModule::Run(int64_t nowMs)
     nowMs_ = nowMs;
     if (mode_ == Mode::mdStartUp && nowMs >= windowEndMs_)
         EndStartUp(false);
+    if (noHostAnswerMs_ >= 0 && nowMs >= noHostAnswerMs_) {
+        noHostAnswerMs_ = -1;
+        if (vm_)
+            vm_->ProvideKey(-1);
+    }
     if (mode_ != Mode::mdRunning || !vm_ || vm_->GetState() != MoxVm::State::vsRunning || OutputBlocked())
         return;
     int64_t untilUs = options_.paced ? (nowMs - programStartMs_) * 1000 : INT64_MAX;
@@ -167,6 +179,8 @@ int64_t SimModule::NextRunMs(int64_t nowMs) const
 {
     if (mode_ == Mode::mdStartUp)
         return windowEndMs_;
+    if (noHostAnswerMs_ >= 0)
+        return noHostAnswerMs_;
     if (mode_ != Mode::mdRunning || !vm_ || vm_->GetState() != MoxVm::State::vsRunning || OutputBlocked())
         return -1;
     if (!options_.paced)
@@ -259,8 +273,12 @@ void SimModule::SendMessage(uint8_t kind, const uint8_t* bytes, size_t size)
 
 bool SimModule::RequestKey()
 {
-    if (!connected_)
-        return false;
+    if (!connected_) {
+        // Nobody to ask: "no key", but no sooner than a host would answer,
+        // so that a program waiting for a key costs no processor meanwhile.
+        noHostAnswerMs_ = nowMs_ + kNoHostAnswerMs;
+        return true;
+    }
     Send(kInputRequest);
     return true;
 }

@@ -44,7 +44,11 @@ public:
     };
 
     static constexpr int64_t kStartUpWindowMs = 400;
-    static constexpr uint32_t kProgramEepromBytes = 32 * 1024;
+    // How long a key request waits for "no key" while nobody is connected:
+    // as long as a host takes to look at its line.
+    static constexpr int64_t kNoHostAnswerMs = 50;
+    // Every image the linker writes fits: they are below 64 KiB.
+    static constexpr uint32_t kProgramEepromBytes = 64 * 1024;
     static constexpr int64_t kByteTimeUs = 10 * 1000000 / 28800; // 347 us
     static constexpr uint64_t kSliceInstructions = 20000;
 
@@ -70,7 +74,7 @@ public:
     void PowerOn(int64_t nowMs);
 
     // The line. While nobody is connected, what the module sends is lost and
-    // key requests get "no key" at once.
+    // key requests get "no key" after kNoHostAnswerMs.
     void SetConnected(bool connected, int64_t nowMs);
     bool Connected() const { return connected_; }
     void ReceiveFromHost(const uint8_t* bytes, size_t size, int64_t nowMs);
@@ -146,6 +150,7 @@ private:
     int64_t windowEndMs_ = 0;
     int64_t programStartMs_ = 0;
     bool stopNoted_ = false;
+    int64_t noHostAnswerMs_ = -1; // when a request nobody heard gets "no key"
 
     std::vector<uint8_t> program_;
     uint32_t programLength_ = 0;

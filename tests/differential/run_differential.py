@@ -10,13 +10,16 @@ source file and line.
 
 The module run ends when the simulator reports on standard error that the program has stopped,
 the host has shown what came before it, and nothing more arrives; then the host is interrupted
-as a user would (Ctrl-C).
+as a user would (Ctrl-C). With --terminal the host runs on a pseudo-terminal, the keys are typed
+there a line at a time after the program has answered the last one, Ctrl-C is typed, and the
+terminal's mode must be what it was before.
 
 With --preload the module is a simulator of this script's own on a pseudo-terminal, which the
 host opens as a serial device with the modem-line library preloaded; the simulator is then ended
 with SIGTERM and must have removed its link.
 """
 import argparse
+import fcntl
 import os
 import re
 import select
@@ -24,6 +27,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 
 REPORT = re.compile(r"\[Error IDE-0028\] Unhandled exception in JVM: (\S+)\nException thrown in file '([^']*)' at line (-?\d+)\n")
@@ -48,19 +52,46 @@ def run_desktop(args, stdin):
     # An exception that escapes main() ends the run with status 1, after its report.
     if result.returncode != (1 if REPORT.search(text) else 0):
         sys.exit("desktop run failed (%d):\n%s" % (result.returncode, result.stderr.decode("latin-1")))
-    return text
+    # The module's stack overflow is its VM error 7, a java.lang.Error.
+    return text.replace("in JVM: java.lang.StackOverflowError\n", "in JVM: java.lang.Error\n")
 
 
 def start_pty_simulator(args, folder):
     """morvane-sim on a pseudo-terminal linked in `folder`; returns it and the link."""
     link = os.path.join(folder, "line")
-    command = [os.path.join(args.bin, "morvane-sim"), "--pty", link, "--exit-on-eof"] + (["--pace"] if args.port == "sim:pace" else [])
-    simulator = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    command = [os.path.join(args.bin, "morvane-sim"), "--pty", link, "--exit-on-eof"]
+    simulator = subprocess.Popen(command + (["--pace"] if args.port == "sim:pace" else []),
+                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     announced = simulator.stdout.readline().decode("latin-1")
     if announced != "pty %s\n" % link:
         simulator.kill()
         sys.exit("the simulator did not announce its pseudo-terminal: %r" % announced)
     return simulator, link
+
+
+def start_host(args, stdin, port, environment):
+    """morvanedirect with the keys on a pipe; with --terminal, on a terminal of its own (its
+    controlling terminal), where the keys are typed later. Returns the process, the descriptor of
+    what it shows, and the terminal's mode before it ran (None for a pipe)."""
+    command = [os.path.join(args.bin, "morvanedirect"), "--port", port, "--listen",
+               "--path", class_path(args), args.program]
+    if not args.terminal:
+        host = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                env=environment)
+        host.stdin.write(stdin)
+        host.stdin.close()
+        return host, host.stdout.fileno(), None
+    leader, follower = os.openpty()
+    mode = termios.tcgetattr(leader)
+
+    def take_terminal():
+        os.setsid()
+        fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+    host = subprocess.Popen(command, stdin=follower, stdout=follower, stderr=subprocess.PIPE, preexec_fn=take_terminal,
+                            env=environment)
+    os.close(follower)
+    return host, leader, mode
 
 
 def run_module(args, stdin, folder):
@@ -69,18 +100,18 @@ def run_module(args, stdin, folder):
     if args.preload:
         simulator, port = start_pty_simulator(args, folder)
         environment = dict(os.environ, LD_PRELOAD=args.preload)
-    command = [os.path.join(args.bin, "morvanedirect"), "--port", port, "--listen",
-               "--path", class_path(args), args.program]
-    host = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            env=environment)
-    host.stdin.write(stdin)
-    host.stdin.close()
+    host, screen, mode = start_host(args, stdin, port, environment)
+    # At a terminal a user types a line at a time, each once the program has
+    # answered and gone quiet waiting for it; Enter sends a carriage return.
+    lines = [line.replace(b"\n", b"\r") for line in stdin.splitlines(True)] if mode else []
+    listening = LISTENING.replace("\n", "\r\n").encode()  # as a terminal shows it
+    shown = None  # how much had been shown when the last line was typed
     out, err = b"", b""
     deadline = time.monotonic() + args.timeout
     stopped_at = None
     interrupted = False
     last_output = time.monotonic()
-    streams = {host.stdout.fileno(): "out", host.stderr.fileno(): "err"}
+    streams = {screen: "out", host.stderr.fileno(): "err"}
     # The simulator's log is read as long as the host runs; its end is not waited for.
     log = {simulator.stderr.fileno(): "err"} if simulator else {}
     # Until the host has ended and both of its streams are closed (the
@@ -88,7 +119,10 @@ def run_module(args, stdin, folder):
     while streams and time.monotonic() < deadline:
         ready, _, _ = select.select(list(streams) + list(log), [], [], 0.05)
         for fd in ready:
-            chunk = os.read(fd, 65536)
+            try:
+                chunk = os.read(fd, 65536)
+            except OSError:  # a terminal nobody holds any more
+                chunk = b""
             if not chunk:
                 streams.pop(fd, None)
                 log.pop(fd, None)
@@ -99,12 +133,20 @@ def run_module(args, stdin, folder):
                 err += chunk
         if stopped_at is None and re.search(rb"morvane-sim: program (ended|halted)", err):
             stopped_at = time.monotonic()
+        now = time.monotonic()
+        if shown is None and listening in out:
+            shown = out.index(listening) + len(listening)
+        if lines and stopped_at is None and shown is not None and len(out) > shown and now - last_output > args.quiet:
+            os.write(screen, lines.pop(0))
+            shown = len(out)
         # The host polls its port every 50 ms: once the program has stopped and
         # nothing came for a while, everything it sent has been shown.
-        now = time.monotonic()
         if (not interrupted and stopped_at is not None
                 and now - last_output > args.quiet and now - stopped_at > args.quiet):
-            host.send_signal(signal.SIGINT)
+            if mode:
+                os.write(screen, b"\x03")  # Ctrl-C, typed
+            else:
+                host.send_signal(signal.SIGINT)
             interrupted = True
     if streams:
         host.kill()
@@ -122,8 +164,12 @@ def run_module(args, stdin, folder):
             sys.exit("the simulator left its link %s behind" % port)
         if b"taken over" in err:
             sys.exit("another host took the line over:\n" + err.decode("latin-1"))
-    text = out.decode("latin-1")
-    if LISTENING not in text or stopped_at is None:
+    if mode is not None:
+        if termios.tcgetattr(screen) != mode:
+            sys.exit("the terminal's mode was not given back")
+        os.close(screen)
+    text = out.decode("latin-1").replace("\r\n", "\n")
+    if LISTENING not in text or stopped_at is None or (mode and host.returncode != 0):
         sys.exit("module run failed (exit %s):\n%s\nstderr:\n%s" % (host.returncode, text, err.decode("latin-1")))
     return text.split(LISTENING, 1)[1], err.decode("latin-1")
 
@@ -140,6 +186,9 @@ def main():
                         " (the modem-line library)")
     parser.add_argument("--timeout", type=float, default=60)
     parser.add_argument("--quiet", type=float, default=0.5)
+    parser.add_argument("--notice", help="a regular expression the simulator's notices must match")
+    parser.add_argument("--terminal", action="store_true",
+                        help="listen on a terminal of its own and type the keys there, a line at a time")
     args = parser.parse_args()
     stdin = open(args.input, "rb").read() if args.input else b""
 
@@ -147,6 +196,9 @@ def main():
     with tempfile.TemporaryDirectory() as folder:
         module, notices = run_module(args, stdin, folder)
     module = normalise(module)
+    if args.notice and not re.search(args.notice, notices):
+        sys.stdout.write("the simulator's notices do not match %r:\n%s" % (args.notice, notices))
+        return 1
     if desktop != module:
         import difflib
         diff = difflib.unified_diff(desktop.splitlines(True), module.splitlines(True), "desktop JVM", "simulated module")

@@ -110,7 +110,8 @@ void WriteTwoClassProgram(const TempDir& dir)
 // comes last, for the header.
 //
 // Statics: Main.count is slot 0. Static initializers: Main and Helper, so
-// main starts with a 6-byte prologue and its lines move by 6.
+// main starts with a 6-byte prologue and its lines move by 6. Main names
+// Helper, so Helper's initializer runs first.
 //
 // Records (3 + 7 per method-table entry):
 //   Main @20 [main @23, get @30, <clinit> @37, <init> @44]   31 bytes
@@ -162,8 +163,8 @@ const std::vector<uint8_t> kTwoClassImage = {
     0x02, 0x00, 0x00, 0x00, 156, 0x00, 0x00,
     // @111 Main.<clinit>: iconst_2, putstatic slot 0, return
     0x04, 0x27, 0x00, 0x00, 0x23,
-    // @116 main: prologue calling Main.<clinit> @37 and Helper.<clinit> @84
-    0x25, 0x00, 37, 0x25, 0x00, 84,
+    // @116 main: prologue calling Helper.<clinit> @84, then Main.<clinit> @37
+    0x25, 0x00, 84, 0x25, 0x00, 37,
     0x57, 0x00, 20,     // new Main
     0x2A,               // dup
     0x25, 0x00, 44,     // invokespecial Main.<init>: its slot

@@ -81,7 +81,7 @@ TEST_F(ListingTest, ListingFilesDescribeEveryByte)
          "; (116) Method main /* ()V */\n"
          "116:\tdw\t37\t;      invokestatic <??.<clinit>>\n"
          "117:\tdw\t0\t;      Offset hi = 0\n"
-         "118:\tdw\t37\t;      Offset lo = 37\n"},
+         "118:\tdw\t84\t;      Offset lo = 84\n"},
         {"instruction", "125:\tdw\t$2A\t;    3 dup \n"},
         {"rewritten operands", "127:\tdw\t$00\t;      0\n128:\tdw\t$2C\t;      44\n"},
         {"virtual call", "132:\tdw\t$02\t;      Object offset = -2\n133:\tdw\t$0A\t;      10\n"},

@@ -85,8 +85,9 @@ TEST(OutputPassTest, OneByteBeyondTheLargestImageFails)
     EXPECT_EQ(LinkImageOfSize(dir, 65536).error, "[Error LNK-0008] Maximum binary size exceeded.\n");
 }
 
-// Main [main, <clinit>] and Other [f, <clinit>]: two static initializers, so
-// main's handler positions and its table's place count the 6 prologue bytes.
+// Main [main, <clinit>] and Other [f, <clinit>]: two static initializers
+// (Other's first: Main names it), so main's handler positions and its
+// table's place count the 6 prologue bytes.
 //   Main @20 (17): main @23, <clinit> @30; Throwable @37 (10); Other @47
 //   (17); Object @64 (3); OutOfMemoryError @67 (10); code from 77:
 //   Main.main 6 + 6 + 9, Main.<clinit> 1, ...
@@ -115,7 +116,7 @@ TEST(OutputPassTest, ExceptionTableOfMainCountsThePrologue)
     EXPECT_EQ(mainSlot, (std::vector<uint8_t>{0x80, 0x02, 0x00, 0x00, 77, 0x00, 77 + 6 + 6}));
     const std::vector<uint8_t> mainCode(image.begin() + 77, image.begin() + 98);
     EXPECT_EQ(mainCode, (std::vector<uint8_t>{
-                            0x25, 0x00, 30, 0x25, 0x00, 57,         // Main.<clinit>, Other.<clinit>
+                            0x25, 0x00, 57, 0x25, 0x00, 30,         // Other.<clinit>, then Main's
                             0x25, 0x00, 50, 0x23, 0x28, 0x23,       // the code
                             0x01, 0x00, 77 + 6 + 0 + 1, 0x00, 77 + 6 + 3 + 1, // start, end
                             0x00, 37, 0x00, 77 + 6 + 4,             // Throwable, handler

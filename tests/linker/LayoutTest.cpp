@@ -5,8 +5,9 @@
 namespace {
 
 // Base { int a; int b; static int s; final int K = 3; <init>, f, g, s, <clinit> }
-// Sub extends Base { long c; int d; g (override), h, <init> }
-// Main { main: new Sub, invokevirtual Base.g }
+// Sub extends Base { int d; long c; g (override), h, <init> }
+// Leaf extends Sub { int e; }
+// Main { main: new Sub, invokevirtual Base.g, new Leaf }
 class TablesTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -25,17 +26,23 @@ protected:
         WriteClass(dir_, "Base", base);
 
         ClassFileBuilder sub("Sub", "Base");
-        sub.AddField({0, "c", "J"});
         sub.AddField({0, "d", "I"});
+        sub.AddField({0, "c", "J"});
         sub.AddMethod(CodeMethod("g", "()I", {0x04, 0xAC}, 1, false));
         sub.AddMethod(CodeMethod("h", "()V", {0xB1}, 1, false));
         sub.AddMethod(CodeMethod("<init>", "()V", {0xB1}, 1, false));
         WriteClass(dir_, "Sub", sub);
 
+        ClassFileBuilder leaf("Leaf", "Sub");
+        leaf.AddField({0, "e", "I"});
+        WriteClass(dir_, "Leaf", leaf);
+
         ClassFileBuilder main("Main");
         const uint16_t sub_ = main.Class("Sub");
         const uint16_t g = main.Methodref("Base", "g", "()I");
-        main.AddMethod(CodeMethod("main", "()V", {0xBB, Hi(sub_), Lo(sub_), 0xB6, Hi(g), Lo(g), 0x57, 0xB1}, 1));
+        const uint16_t leaf_ = main.Class("Leaf");
+        main.AddMethod(CodeMethod(
+            "main", "()V", {0xBB, Hi(sub_), Lo(sub_), 0xB6, Hi(g), Lo(g), 0x57, 0xBB, Hi(leaf_), Lo(leaf_), 0x57, 0xB1}, 1));
         WriteClass(dir_, "Main", main);
 
         result_ = LinkClass(dir_.Path(), "Main");
@@ -76,7 +83,9 @@ TEST_F(TablesTest, FieldTablesPutInheritedFieldsFirstInWords)
     EXPECT_EQ(DescribeAll(Named("Base").FieldTable()),
               (std::vector<std::string>{"Base.a @0 x1", "Base.b @1 x1", "Base.K @2 x1"}));
     EXPECT_EQ(DescribeAll(Named("Sub").FieldTable()),
-              (std::vector<std::string>{"Base.a @0 x1", "Base.b @1 x1", "Base.K @2 x1", "Sub.c @3 x2", "Sub.d @5 x1"}));
+              (std::vector<std::string>{"Base.a @0 x1", "Base.b @1 x1", "Base.K @2 x1", "Sub.d @3 x1", "Sub.c @4 x2"}));
+    // After a super class that ends with a two-word field.
+    EXPECT_EQ(DescribeAll(Named("Leaf").FieldTable()).back(), "Leaf.e @6 x1");
     EXPECT_TRUE(Named("java/lang/Object").FieldTable().empty());
 }
 

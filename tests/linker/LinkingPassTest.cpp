@@ -230,13 +230,72 @@ TEST(LinkingPassTest, StaticInitializersAreListedAndMainsLinesMove)
     const CMOXLinker& linker = *result.linker;
     EXPECT_EQ(linker.ClinitCount(), 3);
     // Main @20 [main @23, <clinit> @30]; Throwable @37 (10); A @47 [f, <clinit> @57]; B @64 [f, <clinit> @74].
-    EXPECT_EQ(linker.ClinitList(), (std::vector<int32_t>{30, 57, 74}));
+    // Main names A and B, so theirs run first.
+    EXPECT_EQ(linker.ClinitList(), (std::vector<int32_t>{57, 74, 30}));
     ASSERT_EQ(linker.EntryClass(), linker.ClassAt(0));
     const std::vector<LineNumberEntry>& lines = linker.EntryClass()->Method(linker.EntryMethod()).lineNumbers;
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].startPc, 0);
     EXPECT_EQ(lines[1].startPc, 12);
     EXPECT_EQ(lines[2].startPc, 15);
+}
+
+// A class for the initializer order: name, super class ("" for Object), the
+// classes whose static f()V it calls (the closure lists them in that order),
+// Class entries its pool holds before those calls, and whether it has a
+// static initializer. The first class is Main.
+struct OrderClass {
+    std::string name, super;
+    std::vector<std::string> calls, poolFirst;
+    bool initializer;
+};
+
+TEST(LinkingPassTest, StaticInitializersRunAfterThoseOfTheClassesTheyName)
+{
+    const struct {
+        const char* name;
+        std::vector<OrderClass> classes;
+        std::vector<std::string> order; // whose initializers the prologue calls
+    } rows[] = {
+        {"a class used by an earlier one goes first",
+         {{"Main", "", {"A", "B"}, {}, false}, {"A", "", {"B"}, {}, true}, {"B", "", {}, {}, true}}, {"B", "A"}},
+        {"in a cycle the class reached first goes last",
+         {{"Main", "", {"A"}, {}, true}, {"A", "", {"B"}, {}, true}, {"B", "", {"A"}, {}, true}}, {"B", "A", "Main"}},
+        {"the super class goes first",
+         {{"Main", "", {"Sub"}, {}, false}, {"Sub", "Base", {}, {}, true}, {"Base", "", {}, {}, true}}, {"Base", "Sub"}},
+        {"named classes in list order, not pool order",
+         {{"Main", "", {"A", "B"}, {"B", "A"}, true}, {"A", "", {}, {}, true}, {"B", "", {}, {}, true}}, {"A", "B", "Main"}},
+        {"a Class entry of no linked class is passed over",
+         {{"Main", "", {"A"}, {"[LB;", "Nowhere"}, true}, {"A", "", {}, {}, true}}, {"A", "Main"}},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        WriteMinimalLibrary(dir);
+        for (const OrderClass& c : row.classes) {
+            ClassFileBuilder builder(c.name, c.super.empty() ? "java/lang/Object" : c.super);
+            for (const std::string& named : c.poolFirst)
+                builder.Class(named);
+            std::vector<uint8_t> code;
+            for (const std::string& callee : c.calls) {
+                const uint16_t ref = builder.Methodref(callee, "f", "()V");
+                code.insert(code.end(), {0xB8, Hi(ref), Lo(ref)});
+            }
+            code.push_back(0xB1);
+            builder.AddMethod(CodeMethod(c.name == "Main" ? "main" : "f", "()V", code, 0));
+            if (c.initializer)
+                builder.AddMethod(CodeMethod("<clinit>", "()V", {0xB1}, 0));
+            WriteClass(dir, c.name, builder);
+        }
+        const LinkResult result = LinkClass(dir.Path(), "Main");
+        ASSERT_EQ(result.error, "") << row.name;
+        std::vector<std::string> order;
+        for (int32_t slot : result.linker->ClinitList())
+            for (int i = 0; i < result.linker->ClassCount(); ++i)
+                for (const MethodTableEntry& entry : result.linker->ClassAt(i)->MethodTable())
+                    if (entry.imageOffset == slot && entry.methodName == "<clinit>")
+                        order.push_back(result.linker->ClassAt(i)->ThisClassName());
+        EXPECT_EQ(order, row.order) << row.name;
+    }
 }
 
 struct MainRow {

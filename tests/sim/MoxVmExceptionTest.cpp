@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 Machine RunMain(TestProgram& program, MoxCode code, std::vector<MoxHandler> handlers = {}, int locals = 4)
@@ -42,17 +44,18 @@ TEST(MoxVmExceptionTest, HandlersCoverTheirRangeAndClass)
         {"inside, exact class", true, 3, true},
         {"inside, superclass", true, 1, true},
         {"inside, unrelated class", true, 2, false},
-        {"at the end of the range", false, 3, false},
+        {"the instruction at the range's end", false, 3, false},
     };
     for (const HandlerCase& c : cases) {
         TestProgram program;
         MoxCode code;
-        code.Label("start").Op(tNop);
-        if (c.throwInsideRange)
-            code.Push(1).Push(0).Label("divide").Op(tIdiv).Op(tPop);
-        code.Label("end");
+        code.Label("start").Op(tNop).Push(1).Push(0);
+        // The range ends just before the division, or just after it.
         if (!c.throwInsideRange)
-            code.Push(1).Push(0).Label("divide").Op(tIdiv).Op(tPop);
+            code.Label("end");
+        code.Label("divide").Op(tIdiv).Op(tPop);
+        if (c.throwInsideRange)
+            code.Label("end");
         code.Op(tReturn);
         code.Label("caught").Op(tPop).Push(1).Store(2);
         Machine machine = RunMain(program, code, {{"start", "end", "caught", c.catchClass}});
@@ -129,19 +132,53 @@ TEST(MoxVmExceptionTest, AFullHeapThrowsThePreallocatedError)
     EXPECT_EQ(machine.Static(3), machine.Static(1)) << "the same instance, made in advance";
 }
 
-TEST(MoxVmExceptionTest, GarbageIsCollectedInsteadOfRunningOut)
+struct CollectionCase {
+    const char* name;
+    std::function<void(TestProgram&, MoxCode&)> write;
+    uint32_t ramBytes;
+    int static2; // expected, or -1 when it holds a reference
+    uint32_t liveAtTheEnd;
+};
+
+TEST(MoxVmExceptionTest, CollectionsFreeGarbageAndKeepWhatTheMachineHolds)
 {
-    // 2000 arrays of 200 bytes, none kept: 25 times the heap.
-    TestProgram program;
-    MoxCode code;
-    code.Push(2000).Op(tIstore0);
-    code.Label("more").Push(100).Op(tNewarray).U8(0).Store(2);
-    code.Op(tIinc).U8(0).U8(0xFF).Op(tIload0).Op(tIfgt).Branch("more");
-    Machine machine = RunMain(program, code);
-    ASSERT_EQ(machine.vm->GetState(), MoxVm::State::vsEnded);
-    EXPECT_EQ(machine.Static(0), 0) << "no VM error";
-    machine.vm->CollectGarbage();
-    EXPECT_EQ(machine.vm->Heap()->LiveObjects(), 1u) << "only the array static 2 still holds";
+    const CollectionCase cases[] = {
+        // 2000 arrays of 200 bytes, none kept: 25 times the heap.
+        {"garbage is collected instead of running out",
+         [](TestProgram&, MoxCode& code) {
+             code.Push(2000).Op(tIstore0);
+             code.Label("more").Push(100).Op(tNewarray).U8(0).Store(2);
+             code.Op(tIinc).U8(0).U8(0xFF).Op(tIload0).Op(tIfgt).Branch("more");
+         },
+         MoxVm::kDefaultRamBytes, -1, 1},
+        // A box first in a heap of about 1000 bytes, then 812 bytes of
+        // garbage; the array of 306 that collects would take the box's place
+        // if the operand stack's top word were not a root.
+        {"the operand stack's top word is a root",
+         [](TestProgram& program, MoxCode& code) {
+             int box = program.assembler.AddClass("Box", program.object, 1);
+             code.Op(tNew).Class(box).Op(tDup).Push(7).Op(tPutfield).Field(0);
+             code.Push(200).Op(tNewarray).U8(0).Op(tPop).Push(200).Op(tNewarray).U8(0).Op(tPop);
+             code.Push(150).Op(tNewarray).U8(0).Op(tPop);
+             code.Op(tGetfield).Field(0).Store(2);
+         },
+         4096, 7, 0},
+    };
+    for (const CollectionCase& c : cases) {
+        TestProgram program;
+        MoxCode code;
+        c.write(program, code);
+        code.Op(tReturn);
+        Machine machine(program.Build(code), c.ramBytes);
+        machine.Run();
+        ASSERT_EQ(machine.vm->GetState(), MoxVm::State::vsEnded) << c.name;
+        EXPECT_EQ(machine.Static(0), 0) << c.name << ": no VM error";
+        if (c.static2 >= 0) {
+            EXPECT_EQ(machine.Static(2), c.static2) << c.name;
+        }
+        machine.vm->CollectGarbage();
+        EXPECT_EQ(machine.vm->Heap()->LiveObjects(), c.liveAtTheEnd) << c.name << ": only what a static holds";
+    }
 }
 
 TEST(MoxVmExceptionTest, EndlessRecursionRaisesVmError7AndTheProgramGoesOn)

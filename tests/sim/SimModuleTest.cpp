@@ -232,6 +232,26 @@ TEST(SimModuleTest, KeyRequestsWaitForTheHostsAnswer)
     EXPECT_EQ(static_cast<int16_t>(vm->Memory()->Read16(vm->StaticsBase() + 8)), -1);
 }
 
+TEST(SimModuleTest, WithNobodyConnectedAKeyRequestIsAnsweredAtAHostsPace)
+{
+    // Asks for keys for ever, counting the asks in static 2.
+    TestProgram program;
+    int getByte = program.assembler.AddNative(program.mainClass, "tolve/core/Terminal", "getByte", 0);
+    MoxCode code;
+    code.Label("ask").Call(getByte).Op(tPop).Op(tGetstatic).Static(2).Push(1).Op(tIadd).Store(2);
+    code.Op(tGoto).Branch("ask");
+    Module m;
+    m.module.LoadProgram(program.Build(code));
+    m.Wait(SimModule::kStartUpWindowMs + 5);
+    m.module.SetConnected(false, m.now);
+    const MoxVm* vm = m.module.Vm();
+    int16_t before = static_cast<int16_t>(vm->Memory()->Read16(vm->StaticsBase() + 4));
+    m.Wait(1000);
+    int16_t asks = static_cast<int16_t>(vm->Memory()->Read16(vm->StaticsBase() + 4)) - before;
+    EXPECT_GE(asks, 1000 / SimModule::kNoHostAnswerMs - 1);
+    EXPECT_LE(asks, 1000 / SimModule::kNoHostAnswerMs + 1) << "a program waiting for a key must not spin";
+}
+
 TEST(SimModuleTest, AResetStopsTheProgramAndDropsWhatWasNotSent)
 {
     Module m;
