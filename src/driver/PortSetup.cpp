@@ -7,9 +7,9 @@ namespace {
 constexpr int kHighestComNumber = 19;
 }
 
-void EnumeratePorts()
+void EnumeratePorts(const SerialPortRoots& roots)
 {
-    std::vector<ComPort> ports = ListComPorts(kHighestComNumber);
+    std::vector<ComPort> ports = ListComPorts(kHighestComNumber, roots);
     RunSettings& settings = Settings();
     settings.PortCount = 0;
     for (size_t i = 0; i < ports.size() && settings.PortCount < RunSettings::kMaxPorts; ++i)

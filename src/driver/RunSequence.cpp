@@ -53,11 +53,11 @@ void RunStages(const CommandLine& line)
 
 } // namespace
 
-int RunMorvaneDirect(const std::vector<std::string>& args)
+int RunMorvaneDirect(const std::vector<std::string>& args, const SerialPortRoots& roots)
 {
     ConsoleText("MorvaneDirect version 1.3\n");
     InitialiseSettings();
-    EnumeratePorts();
+    EnumeratePorts(roots);
     if (args.empty()) {
         PrintUsage();
         return 0;

@@ -12,8 +12,16 @@ struct ComPort {
     std::string device; // what opening it opens
 };
 
+// Where the serial devices are looked for on a system whose devices are
+// files (tests root the list elsewhere). Windows' COM ports are the system's
+// own: there it means nothing.
+struct SerialPortRoots {
+    std::string dev = "/dev";
+    std::string sysClassTty = "/sys/class/tty"; // where a ttyS node's UART type is read
+};
+
 // The ports present with numbers up to `highestNumber`, ascending.
-std::vector<ComPort> ListComPorts(int highestNumber);
+std::vector<ComPort> ListComPorts(int highestNumber, const SerialPortRoots& roots = {});
 
 // The device behind COM<number>, or "" when there is none. The ports are
 // listed once at start-up and remembered, so numbers stay stable for the

@@ -58,6 +58,10 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args)
                 return Failed(hasValue ? arg + " " + args[i + 1] : arg);
             options.listenPort = static_cast<int32_t>(value);
             ++i;
+        } else if (arg == "--pty") {
+            if (!hasValue || args[i + 1].empty())
+                return Failed(arg);
+            options.ptyPath = args[++i];
         } else if (arg == "--memory") {
             if (!hasValue || !ParseNumber(args[i + 1], MoxVm::kMinRamBytes, 48 * 1024, value))
                 return Failed(hasValue ? arg + " " + args[i + 1] : arg);
@@ -79,20 +83,26 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args)
             return Failed(arg);
         }
     }
-    if (options.listenPort < 0)
+    // One line to serve, and only one.
+    if (options.listenPort < 0 && options.ptyPath.empty())
         return Failed(""); // nothing wrong, something missing: the usage says what
+    if (options.listenPort >= 0 && !options.ptyPath.empty())
+        return Failed("--pty " + options.ptyPath);
     return options;
 }
 
 void PrintSimUsage()
 {
     static const char* const kLines[] = {
-        "\nmorvane-sim --listen-port <port> [options]\n",
+        "\nmorvane-sim --listen-port <port> | --pty <path> [options]\n",
         "   A Morvane module, simulated: it runs the programs downloaded to it and\n",
-        "   talks the module's serial protocol behind an RFC 2217 server.\n",
+        "   talks the module's serial protocol behind an RFC 2217 server or on a\n",
+        "   pseudo-terminal.\n",
         "\n",
         "   --listen-port <port> Serve on 127.0.0.1 at <port>; 0 picks a free port.\n",
         "                 The address is printed as rfc2217://127.0.0.1:<port>.\n",
+        "   --pty <path>  Serve on a pseudo-terminal; <path> becomes a link to its\n",
+        "                 device, opened as a serial port is. Prints pty <path>.\n",
         "   --pace        Keep the timing of the 28,800 baud line (10 bits a byte)\n",
         "                 and of the module's own clock.\n",
         "   --memory <bytes> RAM for static fields, stack and heap\n",
@@ -112,6 +122,8 @@ void PrintSimUsage()
         "\n",
         "   e.g. morvane-sim --listen-port 2217\n",
         "        MorvaneDirect --port rfc2217://127.0.0.1:2217 --listen Hello\n",
+        "        morvane-sim --pty /tmp/morvane\n",
+        "        MorvaneDirect --port /tmp/morvane --listen Hello\n",
         "   MorvaneDirect --port sim starts a simulator of its own.\n",
         "\n",
     };

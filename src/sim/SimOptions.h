@@ -12,7 +12,8 @@ struct SimOptions {
     Outcome outcome = ocRun;
     std::string error; // the argument at fault, for ocError; empty when one is missing
 
-    int32_t listenPort = -1; // required; 0 picks a free port
+    int32_t listenPort = -1; // this or ptyPath is required; 0 picks a free port
+    std::string ptyPath;     // serve on a pseudo-terminal linked here
     bool paced = false;
     uint32_t ramBytes = 0;   // 0: the module's default
     std::string imageFile;   // a .mox image the EEPROM holds at power-on

@@ -1,17 +1,20 @@
 // morvanedirect as users run it, against a simulated module that misbehaves
-// (`--port sim:<fault>`): the exact catalogue line, an end within the
-// protocol's time-outs, the .mox file complete or absent, and, when it
-// listens, the terminal given back as it was. Each row is a CTest test of its
-// own, so the long waits run side by side.
+// (`--port sim:<fault>`, and the same module on a pseudo-terminal reached as
+// a serial device): the exact catalogue line, an end within the protocol's
+// time-outs, the .mox file complete or absent, and, when it listens, the
+// terminal given back as it was. Each row is a CTest test of its own, so the
+// long waits run side by side.
 
 #include "faults/TerminalSession.h"
-#include "platform/ChildProcess.h"
 #include "support/Process.h"
+#include "support/SimulatorProcess.h"
 #include "support/TempDir.h"
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <optional>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -28,6 +31,65 @@ const std::string kHead = "MorvaneDirect version 1.3\nLinking\nFinding Morvane\n
 constexpr double kSlackSeconds = 6;
 // The probe's own waits: two RTS settle times and the ping delay.
 constexpr double kProbeSeconds = 0.45;
+
+// Where the module is: the simulator morvanedirect starts itself
+// (`--port sim:<faults>`), or one on a pseudo-terminal, opened as a serial
+// device with the modem-line library preloaded.
+enum class Port { sim, pty };
+
+// A line that hangs up fails with the system's own error: a connection reset
+// by its peer, a device that has gone.
+const std::string kHangUpMark = "<hang-up>";
+
+std::string WithHangUpError(std::string text, Port port)
+{
+    size_t at = text.find(kHangUpMark);
+    if (at != std::string::npos)
+        text.replace(at, kHangUpMark.size(), std::to_string(port == Port::sim ? ECONNRESET : EIO));
+    return text;
+}
+
+// "drop-ack=3,pace" as the simulator's own options.
+std::vector<std::string> SimulatorOptions(const std::string& faults)
+{
+    std::vector<std::string> args;
+    size_t start = 0;
+    while (start < faults.size()) {
+        size_t comma = faults.find(',', start);
+        std::string option = faults.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        start = comma == std::string::npos ? faults.size() : comma + 1;
+        size_t equals = option.find('=');
+        args.push_back("--" + option.substr(0, equals));
+        if (equals != std::string::npos)
+            args.push_back(option.substr(equals + 1));
+    }
+    return args;
+}
+
+// The port morvanedirect is given for `faults`; a pseudo-terminal's
+// simulator is started in `dir` and kept in `simulator`.
+std::string PortFor(Port port, const std::string& faults, const std::string& dir, SimulatorProcess& simulator)
+{
+    if (port == Port::sim)
+        return "sim" + (faults.empty() ? "" : ":" + faults);
+    if (!simulator.Start(SimulatorProcess::lnPty, dir, SimulatorOptions(faults)))
+        ADD_FAILURE() << "no simulator on a pseudo-terminal";
+    return simulator.Port();
+}
+
+// Every run is one host: nothing may take the line over from it.
+void ExpectOneHost(Port port, SimulatorProcess& simulator)
+{
+    if (port == Port::pty) {
+        EXPECT_EQ(simulator.Log().find("taken over"), std::string::npos) << "another host drove the line";
+    }
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat status {};
+    return lstat(path.c_str(), &status) == 0;
+}
 
 // The simulator's log lines (its standard error is ours) and the number of
 // progress dots, which follows the image's size, are not what these tests
@@ -102,8 +164,8 @@ const FaultRun kFaultRuns[] = {
     {"SilentInTheSecondBlocksEcho", "silent-after=40", "Downloading <dots>" + kTimeout, 1, kProbeSeconds + 5,
      kProbeSeconds + 5},
     {"HangUpMidDownload", "hang-up-at-block=3",
-     "Downloading <dots>[Error IDE-0008] Error reading from the serial port (" + std::to_string(ECONNRESET) + ").\n", 1,
-     kProbeSeconds, kProbeSeconds},
+     "Downloading <dots>[Error IDE-0008] Error reading from the serial port (" + kHangUpMark + ").\n", 1, kProbeSeconds,
+     kProbeSeconds},
     {"NoiseBeforeTheStartUpByte", "garbage=600", kDownloaded, 0, kProbeSeconds, kProbeSeconds + 0.4},
     {"AnotherDeviceAnswersThePing", "ping-answer=0x33",
      "[Error IDE-0047] Another device connected to the serial port.\n", 1, kProbeSeconds, kProbeSeconds},
@@ -111,43 +173,56 @@ const FaultRun kFaultRuns[] = {
      "[Error IDE-0047] Another device connected to the serial port.\n", 1, kProbeSeconds, kProbeSeconds},
     {"DsrStuckLow", "dsr=low", "[Error IDE-0046] Morvane not found on serial port.\n", 1, 0.2, 0.2},
     {"DsrStuckHigh", "dsr=high", "[Error IDE-0046] Morvane not found on serial port.\n", 1, 0.4, 0.4},
+    {"FiveDigitMemory", "memory=49152", kDownloaded, 0, kProbeSeconds, kProbeSeconds + 0.4},
 };
 
 // The row's name, where CTest lists the test.
 void PrintTo(const FaultRun& run, std::ostream* out) { *out << run.name; }
 
-class FaultRunTest : public testing::TestWithParam<FaultRun> {};
+std::string RowName(const char* name, Port port) { return std::string(name) + (port == Port::pty ? "OnADevice" : ""); }
+
+class FaultRunTest : public testing::TestWithParam<std::tuple<FaultRun, Port>> {};
 
 TEST_P(FaultRunTest, ReportsTheFaultInTimeAndLeavesTheImageWholeOrAbsent)
 {
-    const FaultRun& run = GetParam();
+    const auto& [run, kind] = GetParam();
     const Bytes& image = LinkedImage();
     ASSERT_FALSE(image.empty());
     TempDir dir;
-    ProcessResult result = RunMorvane({"--path", kClassPath, "--port", "sim:" + run.faults, "Hello"},
+    SimulatorProcess simulator;
+    std::string port = PortFor(kind, run.faults, dir.Path(), simulator);
+    std::optional<DevicePathEnvironment> device;
+    if (kind == Port::pty)
+        device.emplace();
+    ProcessResult result = RunMorvane({"--path", kClassPath, "--port", port, "Hello"},
                                       {.workingDirectory = dir.Path(), .timeoutSeconds = run.atMostSeconds + 60});
-    EXPECT_EQ(Normalised(result.output), kHead + run.lines);
+    EXPECT_EQ(Normalised(result.output), kHead + WithHangUpError(run.lines, kind));
     EXPECT_EQ(result.exitCode, run.exitCode);
     EXPECT_GE(result.seconds, run.atLeastSeconds) << "the host gave up before its time-out";
     EXPECT_LE(result.seconds, run.atMostSeconds + kSlackSeconds) << "the host waited beyond its time-outs";
+    ExpectOneHost(kind, simulator);
 
     // The image is written once the module is found, before the download:
     // after a failed search there is none, after a failed download it is
     // complete. Never a temporary file left behind either.
+    std::vector<std::string> files = dir.List();
+    std::erase(files, "line");
     if (run.lines.rfind("Downloading", 0) == 0) {
-        EXPECT_EQ(dir.List(), std::vector<std::string>{"Hello.mox"});
+        EXPECT_EQ(files, std::vector<std::string>{"Hello.mox"});
         EXPECT_EQ(dir.Read("Hello.mox"), image) << "the .mox file is the linker's image, whole";
     } else {
-        EXPECT_EQ(dir.List(), std::vector<std::string>{}) << "no .mox file after a failed search";
+        EXPECT_EQ(files, std::vector<std::string>{}) << "no .mox file after a failed search";
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, FaultRunTest, testing::ValuesIn(kFaultRuns),
-                         [](const testing::TestParamInfo<FaultRun>& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Faults, FaultRunTest, testing::Combine(testing::ValuesIn(kFaultRuns), testing::Values(Port::sim, Port::pty)),
+                         [](const testing::TestParamInfo<FaultRunTest::ParamType>& row) {
+                             return RowName(std::get<0>(row.param).name, std::get<1>(row.param));
+                         });
 
 // Listening: the program waits for a key, polling; a key typed on the
 // terminal reaches it. Then the run ends one way or another.
-enum class Ending { ctrlC, terminated, simulatorGoes, failsBeforeListening };
+enum class Ending { ctrlC, terminated, simulatorGoes, failsBeforeListening, secondHostRefused };
 
 struct ListenRun {
     const char* name;
@@ -155,6 +230,7 @@ struct ListenRun {
     std::string faults; // of the simulator
     std::string tail;   // what the run prints after the head
     int exitCode;
+    bool deviceOnly = false; // a second host over RFC 2217 takes the line over instead
 };
 
 const std::string kListening = "Downloading <dots>\nDownload complete. Resetting Morvane.\n"
@@ -164,32 +240,42 @@ const ListenRun kListenRuns[] = {
     {"CtrlC", Ending::ctrlC, "garbage=300", kListening, 0},
     {"Terminated", Ending::terminated, "", kListening, 0},
     {"SimulatorGoesAway", Ending::simulatorGoes, "",
-     kListening + "[Error IDE-0008] Error reading from the serial port (" + std::to_string(ECONNRESET) + ").\n", 1},
+     kListening + "[Error IDE-0008] Error reading from the serial port (" + kHangUpMark + ").\n", 1},
     {"HangUpBeforeListening", Ending::failsBeforeListening, "hang-up-at-block=1",
-     "Downloading <dots>[Error IDE-0008] Error reading from the serial port (" + std::to_string(ECONNRESET) + ").\n", 1},
+     "Downloading <dots>[Error IDE-0008] Error reading from the serial port (" + kHangUpMark + ").\n", 1},
+    {"SecondHostRefused", Ending::secondHostRefused, "", kListening, 0, true},
 };
 
 void PrintTo(const ListenRun& run, std::ostream* out) { *out << run.name; }
 
-class ListenRunTest : public testing::TestWithParam<ListenRun> {};
+std::vector<std::tuple<ListenRun, Port>> ListenCases()
+{
+    std::vector<std::tuple<ListenRun, Port>> cases;
+    for (const ListenRun& run : kListenRuns)
+        for (Port port : {Port::sim, Port::pty})
+            if (!run.deviceOnly || port == Port::pty)
+                cases.emplace_back(run, port);
+    return cases;
+}
+
+class ListenRunTest : public testing::TestWithParam<std::tuple<ListenRun, Port>> {};
 
 TEST_P(ListenRunTest, EndsAsItShouldAndGivesTheTerminalBack)
 {
-    const ListenRun& run = GetParam();
+    const auto& [run, kind] = GetParam();
     TempDir dir;
     // A simulator of the test's own where it is to go away mid-run.
-    ChildProcess simulator;
-    std::string port = "sim" + (run.faults.empty() ? "" : ":" + run.faults);
-    if (run.ending == Ending::simulatorGoes) {
-        ASSERT_EQ(simulator.Start(std::string(MORVANE_BINARY_DIR) + "/bin/morvane-sim",
-                                  {"--listen-port", "0", "--exit-on-eof"}),
-                  0);
-        std::string line;
-        ASSERT_TRUE(simulator.ReadLine(line, 5000));
-        size_t at = line.find("rfc2217://");
-        ASSERT_NE(at, std::string::npos) << line;
-        port = line.substr(at);
+    SimulatorProcess simulator;
+    std::string port;
+    if (run.ending == Ending::simulatorGoes && kind == Port::sim) {
+        ASSERT_TRUE(simulator.Start(SimulatorProcess::lnRfc2217, dir.Path()));
+        port = simulator.Port();
+    } else {
+        port = PortFor(kind, run.faults, dir.Path(), simulator);
     }
+    std::optional<DevicePathEnvironment> device;
+    if (kind == Port::pty)
+        device.emplace();
     TerminalSession session(MORVANEDIRECT_EXE, {"--listen", "--path", kWaitingClassPath, "--port", port, "Patient"},
                             dir.Path());
     ASSERT_TRUE(session.Started());
@@ -198,11 +284,22 @@ TEST_P(ListenRunTest, EndsAsItShouldAndGivesTheTerminalBack)
     if (run.ending != Ending::failsBeforeListening) {
         ASSERT_TRUE(session.WaitFor("waiting for a key\n", 20)) << session.Output();
         EXPECT_TRUE(session.WaitForKeyMode(2)) << "listening takes keys one by one, unechoed";
+        if (run.ending == Ending::secondHostRefused) {
+            // Refused at once, before it has touched the line: the first run
+            // goes on as if nothing had happened.
+            ProcessResult second = RunMorvane({"--path", kWaitingClassPath, "--port", port, "Patient"},
+                                              {.workingDirectory = dir.Path()});
+            EXPECT_EQ(Normalised(second.output),
+                      kHead + "[Error IDE-0006] Could not open the serial port: " + port + ".\n");
+            EXPECT_EQ(second.exitCode, 1);
+            EXPECT_LT(second.seconds, kSlackSeconds);
+        }
         session.Type("q");
         ASSERT_TRUE(session.WaitFor("got 113\n", 5)) << session.Output();
         end = std::chrono::steady_clock::now();
         switch (run.ending) {
-        case Ending::ctrlC: session.Type("\x03"); break;
+        case Ending::ctrlC:
+        case Ending::secondHostRefused: session.Type("\x03"); break;
         case Ending::terminated: session.SendSignal(SIGTERM); break;
         case Ending::simulatorGoes: simulator.Stop(); break;
         case Ending::failsBeforeListening: break;
@@ -210,16 +307,23 @@ TEST_P(ListenRunTest, EndsAsItShouldAndGivesTheTerminalBack)
     }
     ASSERT_TRUE(session.WaitForExit(20)) << "the run did not end: " << session.Output();
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - end).count();
-    EXPECT_EQ(Normalised(session.Output()), kHead + run.tail);
+    EXPECT_EQ(Normalised(session.Output()), kHead + WithHangUpError(run.tail, kind));
     EXPECT_EQ(session.ExitCode(), run.exitCode);
     EXPECT_TRUE(session.TerminalAsBefore()) << "the terminal's mode was not given back";
     if (run.ending != Ending::failsBeforeListening) {
         // The listener looks at its line every 50 ms.
         EXPECT_LT(seconds, 0.05 + kSlackSeconds) << "the end took too long";
     }
+    if (kind == Port::pty && run.ending == Ending::simulatorGoes) {
+        EXPECT_FALSE(Exists(port)) << "the simulator leaves its link behind";
+    } else {
+        ExpectOneHost(kind, simulator);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Listening, ListenRunTest, testing::ValuesIn(kListenRuns),
-                         [](const testing::TestParamInfo<ListenRun>& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Listening, ListenRunTest, testing::ValuesIn(ListenCases()),
+                         [](const testing::TestParamInfo<ListenRunTest::ParamType>& row) {
+                             return RowName(std::get<0>(row.param).name, std::get<1>(row.param));
+                         });
 
 } // namespace

@@ -29,6 +29,9 @@ TEST(SimOptionsTest, ParsesOrNamesTheArgumentAtFault)
         {"memory beyond the address space", {"--listen-port", "0", "--memory", "65536"}, SimOptions::ocError,
          "--memory 65536", 0},
         {"an unknown option", {"--listen-port", "0", "--fast"}, SimOptions::ocError, "--fast", 0},
+        {"a pseudo-terminal", {"--pty", "/tmp/line", "--pace"}, SimOptions::ocRun, "", -1},
+        {"a pseudo-terminal without its link", {"--pty"}, SimOptions::ocError, "--pty", -1},
+        {"both lines at once", {"--pty", "/tmp/line", "--listen-port", "0"}, SimOptions::ocError, "--pty /tmp/line", 0},
     };
     for (const OptionsCase& c : cases) {
         SimOptions options = ParseSimOptions(c.args);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <sys/prctl.h>
 
 namespace {
 
@@ -31,3 +32,5 @@ Clock& SystemClock()
     static MonotonicClock clock;
     return clock;
 }
+
+void UsePreciseTimers() { prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL); }

@@ -57,20 +57,20 @@ public:
             close(fd);
             return Fail(ENOTTY);
         }
-        // The kernel raises DTR on open, and DTR is the module's reset line:
-        // drop it before anything else so the pulse stays as short as we can
-        // make it.
-        int dtr = TIOCM_DTR;
-        ioctl(fd, TIOCMBIC, &dtr);
-        // TIOCEXCL keeps other openers out (root excepted); the lock tells
-        // cooperating tools, which test it instead of opening, that the port
-        // is busy.
+        // TIOCEXCL keeps other openers out, but not root, who gets this far
+        // on a port another program holds; the lock tells us (and
+        // cooperating tools, which test it instead of opening) that the port
+        // is busy. Until we hold it the line is not ours to touch.
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             int error = errno == EWOULDBLOCK ? EBUSY : errno;
             close(fd);
             return Fail(error);
         }
         ioctl(fd, TIOCEXCL);
+        // The kernel raises DTR on open, and DTR is the module's reset line:
+        // drop it at once so the pulse stays as short as we can make it.
+        int dtr = TIOCM_DTR;
+        ioctl(fd, TIOCMBIC, &dtr);
         // The download waits for an acknowledgement after every 19-byte block;
         // an adapter that holds short packets for its latency timer would cut
         // the rate to a third. Drivers without the flag refuse it: no harm.
@@ -160,8 +160,11 @@ public:
                 return n;
             if (n < 0 && errno != EAGAIN && errno != EINTR)
                 return Broken(errno);
+            // In raw mode a hung-up line (an unplugged adapter, the far end
+            // of a pseudo-terminal gone) reads as empty, for ever; only the
+            // wait tells it apart.
             if (timeoutMs == kNoWait)
-                return 0;
+                return HungUp() ? Broken(EIO) : 0;
             int ready = WaitReadable(timeoutMs);
             if (ready <= 0)
                 return ready;
@@ -250,6 +253,12 @@ public:
     void Pause(int64_t ms) override { SystemClock().SleepMs(ms); }
 
 private:
+    bool HungUp() const
+    {
+        pollfd descriptor{fd_, POLLIN, 0};
+        return poll(&descriptor, 1, 0) > 0 && (descriptor.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    }
+
     bool SetModemLine(int line, bool on)
     {
         if (fd_ < 0)

@@ -72,10 +72,10 @@ std::vector<std::string> ListSerialDevices(const SerialPortRoots& roots)
     return devices;
 }
 
-std::vector<ComPort> ListComPorts(int highestNumber)
+std::vector<ComPort> ListComPorts(int highestNumber, const SerialPortRoots& roots)
 {
     std::vector<ComPort> ports;
-    for (std::string& device : ListSerialDevices()) {
+    for (std::string& device : ListSerialDevices(roots)) {
         int number = static_cast<int>(ports.size()) + 1;
         if (number > highestNumber)
             break;

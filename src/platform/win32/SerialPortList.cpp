@@ -29,7 +29,7 @@ std::string DeviceOf(int number) { return kDevicePrefix + std::string("COM") + s
 
 } // namespace
 
-std::vector<ComPort> ListComPorts(int highestNumber)
+std::vector<ComPort> ListComPorts(int highestNumber, const SerialPortRoots&)
 {
     std::vector<ComPort> ports;
     for (int number = 1; number <= highestNumber; ++number) {
