@@ -244,8 +244,16 @@ private:
             DWORD n = 0;
             if (!ReadFile(handle_, buffer, static_cast<DWORD>(std::min<size_t>(size, 1u << 30)), &n, nullptr))
                 return Broken(static_cast<int>(GetLastError()));
-            if (n > 0 || timeoutMs >= 0)
+            if (n > 0)
                 return static_cast<long>(n);
+            // A line that has gone (an unplugged adapter, the far end of the
+            // device closed) reads as empty at once; asking for its status
+            // tells it apart from a quiet one.
+            COMSTAT status{};
+            if (!Status(status))
+                return -1;
+            if (timeoutMs >= 0)
+                return 0;
         }
     }
 
