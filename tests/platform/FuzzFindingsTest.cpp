@@ -3,12 +3,10 @@
 #include "platform/Clock.h"
 #include "platform/Rfc2217Codec.h"
 #include "platform/SerialPort.h"
+#include "platform/Tcp.h"
 
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
+#include <chrono>
 #include <thread>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -21,54 +19,44 @@ const Bytes kAgree = {kIAC, telnet::kWILL, telnet::kOptionComPort, kIAC, telnet:
                       kIAC, telnet::kWILL, telnet::kOptionBinary, kIAC, telnet::kDO, telnet::kOptionBinary};
 
 // A server that agrees at once, sends `last` after `delayMs` and hangs up:
-// by then the client is in the middle of a wait.
+// by then the client is in the middle of a wait. Built on the platform's own
+// sockets, so that it serves on either system.
 class HangingUpServer {
 public:
     HangingUpServer(Bytes last, int delayMs) : last_(std::move(last)), delayMs_(delayMs)
     {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), size);
-        listen(listener_, 1);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-        port_ = ntohs(address.sin_port);
+        listener_.Listen(0);
         thread_ = std::thread([this] { Serve(); });
     }
-    ~HangingUpServer()
-    {
-        thread_.join();
-        close(listener_);
-    }
+    ~HangingUpServer() { thread_.join(); }
     HangingUpServer(const HangingUpServer&) = delete;
     HangingUpServer& operator=(const HangingUpServer&) = delete;
 
-    uint16_t Port() const { return port_; }
+    uint16_t Port() const { return listener_.Port(); }
 
 private:
     void Serve()
     {
-        pollfd waiting{listener_, POLLIN, 0};
-        if (poll(&waiting, 1, 5000) != 1)
+        std::vector<WaitItem> waiting{WaitItem{listener_.Fd(), true, false}};
+        WaitForDescriptors(waiting, 5000);
+        int fd = listener_.Accept();
+        if (fd < 0)
             return;
-        int client = accept(listener_, nullptr, nullptr);
-        send(client, kAgree.data(), kAgree.size(), MSG_NOSIGNAL);
+        TcpConnection client(fd);
+        client.Send(kAgree.data(), kAgree.size());
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs_));
         if (!last_.empty())
-            send(client, last_.data(), last_.size(), MSG_NOSIGNAL);
-        shutdown(client, SHUT_WR);
+            client.Send(last_.data(), last_.size());
+        // What the client sent is taken first, so that the close is a plain
+        // end of the stream.
         uint8_t sink[512];
-        while (recv(client, sink, sizeof sink, 0) > 0) {
+        while (client.Receive(sink, sizeof sink) > 0) {
         }
-        close(client);
     }
 
     Bytes last_;
     int delayMs_;
-    int listener_ = -1;
-    uint16_t port_ = 0;
+    TcpListener listener_;
     std::thread thread_;
 };
 
