@@ -4,10 +4,13 @@
 
 #include <stdexcept>
 
-// A temporary file, not a memory stream: both systems' C libraries have it.
+// A file, not a memory stream: both systems' C libraries have it. Not
+// tmpfile() either: Windows' C library picks its name by the clock, so test
+// programs started together under Wine collide, and real Windows puts it in
+// the drive's root, where a user may not write.
 ConsoleCapture::ConsoleCapture()
 {
-    stream_ = std::tmpfile();
+    stream_ = std::fopen(dir_.File("console").c_str(), "w+b");
     if (stream_ == nullptr)
         throw std::runtime_error("no temporary file for the console");
     previous_ = ConsoleStream() == stdout ? nullptr : ConsoleStream();

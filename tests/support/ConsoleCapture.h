@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/TempDir.h"
+
 #include <cstdio>
 #include <string>
 
@@ -17,6 +19,7 @@ public:
     std::string Take();
 
 private:
+    TempDir dir_;
     size_t taken_ = 0;
     FILE* stream_ = nullptr;
     FILE* previous_ = nullptr;
