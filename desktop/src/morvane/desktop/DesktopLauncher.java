@@ -47,7 +47,10 @@ public final class DesktopLauncher {
             main.invoke(null);
         } catch (InvocationTargetException wrapped) {
             thrown = wrapped.getCause();
-        } catch (ExceptionInInitializerError failed) {
+        } catch (Error failed) {
+            // The main class's static initializer runs here, before main(); an
+            // Error it throws (a stack overflow, say) comes unwrapped, the
+            // other exceptions in an ExceptionInInitializerError.
             thrown = failed;
         } catch (IllegalAccessException e) {
             fail(e.toString());
@@ -62,7 +65,7 @@ public final class DesktopLauncher {
             thrown = thrown.getCause();
         }
         StackTraceElement[] trace = thrown.getStackTrace();
-        String file = trace.length > 0 ? trace[0].getFileName() : null;
+        String file = trace.length > 0 ? classFileSource(trace[0]) : null;
         int line = trace.length > 0 ? trace[0].getLineNumber() : -1;
         System.out.println("[Error IDE-0028] Unhandled exception in JVM: " + thrown.getClass().getName());
         System.out.println("Exception thrown in file '" + (file == null ? "" : file) + "' at line " + line);
@@ -70,6 +73,19 @@ public final class DesktopLauncher {
         thrown.setStackTrace(programFrames(trace));
         thrown.printStackTrace();
         System.exit(1);
+    }
+
+    /**
+     * The source file as MorvaneDirect names it, from the class file's name
+     * (the part from its last '$' dropped), not from the file the class was
+     * compiled from: a class declared in another class's file is reported
+     * under a name of its own.
+     */
+    private static String classFileSource(StackTraceElement frame) {
+        String name = frame.getClassName();
+        name = name.substring(name.lastIndexOf('.') + 1);
+        int dollar = name.lastIndexOf('$');
+        return (dollar >= 0 ? name.substring(0, dollar) : name) + ".java";
     }
 
     /** The frames down to the program's main(), without the reflection and the launcher below it. */
