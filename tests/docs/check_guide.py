@@ -94,6 +94,7 @@ RUNS = {
     "desktop-main": (GUIDE, LINK + ["DesktopMain"], {}),
     "native-method": (GUIDE, LINK + ["Beep"], {}),
     "instanceof-only": (GUIDE, LINK + ["Probe"], {}),
+    "instanceof-only-strings": (GUIDE, LINK + ["Gauges"], {}),
     "static-store-only": (GUIDE, LINK + ["Settings"], {}),
     "field-store-only": (GUIDE, LINK + ["Fill"], {}),
     "too-many-strings": (LIMITS, LINK + ["ManyStrings"], {}),
