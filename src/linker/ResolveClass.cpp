@@ -33,6 +33,27 @@ constexpr size_t kConstantTextLimit = 100;
 
 const std::string kStringClass = "java/lang/String";
 
+// A method-table slot keeps the argument words and the further locals each
+// doubled in one byte, the first beside a flag bit. Beyond these the image
+// would hold a wrapped count and the module would halt at the call, with
+// nothing shown on the host; so such a method is refused here.
+constexpr int kMaxArgumentWords = 63;
+constexpr int kMaxFurtherLocals = 127;
+
+void CheckFrameSize(const CJavaClass& c, int method)
+{
+    const int arguments = c.ParameterCount(method);
+    if (arguments > kMaxArgumentWords)
+        throw EError(ecJVM, 10);
+    if (c.Method(method).code.empty())
+        return;
+    const int further = c.Method(method).maxLocals - arguments;
+    if (further < 0) // no compiler leaves the arguments without room
+        throw EError(ecJVM, 20, c.ThisClassName());
+    if (further > kMaxFurtherLocals)
+        throw EError(ecJVM, 27);
+}
+
 } // namespace
 
 void CMOXLinker::ResolveClass(CJavaClass* javaClass) { ResolveCode(*javaClass, nullptr); }
@@ -66,6 +87,7 @@ void CMOXLinker::ResolveCode(CJavaClass& c, std::vector<uint16_t>* stringUses)
         listed[ref] = listed[classConstant];
     };
     for (int method = 0; method < c.MethodCount(); ++method) {
+        CheckFrameSize(c, method);
         CodeWalk walk(c, method);
         const uint8_t* code = walk.Code();
         // The walk has checked that each instruction's operands are there.

@@ -57,6 +57,14 @@ TEST(ResolveClassTest, RejectedCodeAndMissingClasses)
             return CodeMethod("main", "()V", {opcode, Hi(ref), Lo(ref), 0xB1}, 1);
         };
     };
+    // Main also has a static method of these argument words and locals.
+    const auto withMethod = [](int argumentWords, uint16_t maxLocals) {
+        return [=](ClassFileBuilder& c) {
+            c.AddMethod(CodeMethod("wide", "(" + std::string(static_cast<size_t>(argumentWords), 'I') + ")V", {0xB1},
+                                   maxLocals));
+            return CodeMethod("main", "()V", {0xB1}, 0);
+        };
+    };
     const std::string missingPrinted = "[Error JVM-0017] Unable to load class file: `Missing', '<dir>/Missing.class'.\n";
     const ErrorRow rows[] = {
         {"ladd, even where it never runs", Code({0xB1, 0x61, 0xB1}), "", "[Error LNK-0010] Unsupported float or long operation.\n"},
@@ -97,6 +105,11 @@ TEST(ResolveClassTest, RejectedCodeAndMissingClasses)
              return CodeMethod("main", "()V", {0xB8, Hi(ref), Lo(ref), 0xB1}, 1);
          },
          "", "[Error LNK-0004] Unknown native method `tolve/core/CPU.bogus'.\n"},
+        // The slot's counts are bytes: at the limits the link goes through.
+        {"63 argument words, 127 further locals", withMethod(63, 63 + 127), "", ""},
+        {"64 argument words", withMethod(64, 64), "", "[Error JVM-0010] Too many arguments to function.\n"},
+        {"128 further locals", withMethod(2, 2 + 128), "", "[Error JVM-0027] Invalid local variable index.\n"},
+        {"fewer locals than arguments", withMethod(2, 1), "", "[Error JVM-0020] Java class file corrupt: `Main'.\n"},
     };
     for (const ErrorRow& row : rows) {
         TempDir dir;
