@@ -102,6 +102,8 @@ RUNS = {
     "too-many-statics": (LIMITS, LINK + ["ManyStatics"], {}),
     "too-many-classes": (LIMITS, LINK + ["ManyClasses"], {}),
     "too-many-methods": (LIMITS, LINK + ["ManyMethods"], {}),
+    "too-many-arguments": (GUIDE, LINK + ["Wide"], {}),
+    "too-many-locals": (GUIDE, LINK + ["Crowded"], {}),
     "image-too-big": (LIMITS, LINK + ["BigImage"], {}),
     "mox-directory-missing": ("fixtures/showcase", LINK + ["demo/Showcase"], {}),
     "load-missing": (None, ["morvanedirect", "--load", "Hello"], {}),
