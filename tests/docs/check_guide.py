@@ -96,6 +96,7 @@ RUNS = {
     "instanceof-only": (GUIDE, LINK + ["Probe"], {}),
     "instanceof-only-strings": (GUIDE, LINK + ["Gauges"], {}),
     "static-store-only": (GUIDE, LINK + ["Settings"], {}),
+    "static-store-only-calls": (GUIDE, LINK + ["Relay"], {}),
     "field-store-only": (GUIDE, LINK + ["Fill"], {}),
     "too-many-strings": (LIMITS, LINK + ["ManyStrings"], {}),
     "full-statics": (LIMITS, LINK + ["FullStatics"], {}),
