@@ -103,6 +103,7 @@ void PrintSimUsage()
         "                 The address is printed as rfc2217://127.0.0.1:<port>.\n",
         "   --pty <path>  Serve on a pseudo-terminal; <path> becomes a link to its\n",
         "                 device, opened as a serial port is. Prints pty <path>.\n",
+        "                 Not on Windows, which has no pseudo-terminals.\n",
         "   --pace        Keep the timing of the 28,800 baud line (10 bits a byte)\n",
         "                 and of the module's own clock.\n",
         "   --memory <bytes> RAM for static fields, stack and heap\n",
