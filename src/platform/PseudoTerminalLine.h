@@ -41,9 +41,11 @@ public:
     PseudoTerminalLine(const PseudoTerminalLine&) = delete;
     PseudoTerminalLine& operator=(const PseudoTerminalLine&) = delete;
 
-    // Makes a pair and points the link at its device (an existing link is
-    // replaced; anything else at that path is left alone: EEXIST). 0 or the
-    // system's error number.
+    // Makes a pair and points the link at its device. A link already there
+    // is replaced when it leads nowhere or to a pseudo-terminal nobody
+    // serves; one that another simulator serves is left alone (EBUSY), and
+    // so is anything else at that path (EEXIST). 0 or the system's error
+    // number.
     int Open();
     // Closes the device end and removes the link if it still points here.
     void Close();

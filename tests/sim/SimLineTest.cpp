@@ -1,7 +1,8 @@
 // morvane-sim's line as a host meets it, over RFC 2217 and on a
 // pseudo-terminal alike: what the host does reaches the module in the host's
 // order, a host that goes lets the lines fall, a second host that takes the
-// line over finds it fresh, and the host's own port drops what it purges.
+// line over finds it fresh, the host's own port drops what it purges, and a
+// second simulator leaves a link it does not own alone.
 // The host is our serial driver and protocol; a second host is another
 // process that takes the line as it finds it. The modem-line library is
 // preloaded into this test (see CMakeLists.txt).
@@ -181,6 +182,24 @@ const LineCase kCases[] = {
          // before them.
          EXPECT_EQ(SecondHost(line, simulator.Port(), {0x01}, 2, 1000), "0181");
          EXPECT_TRUE(simulator.WaitFor("taken over", 1000));
+     }},
+    {"ASecondSimulatorLeavesTheLinkAlone", false, false,
+     [](Line line, SimulatorProcess& simulator, Host& host) {
+         if (line != SimulatorProcess::lnPty)
+             GTEST_SKIP() << "only a device has a link";
+         std::string dir = simulator.Port().substr(0, simulator.Port().rfind('/'));
+         SimulatorProcess second;
+         EXPECT_FALSE(second.Start(line, dir)) << "it took over the link of a simulator that serves it";
+         host.comm.FindModule();
+         // A link of the user's, to a file, is no simulator's to replace.
+         TempDir other;
+         other.Write("file", std::string("mine"));
+         ASSERT_EQ(symlink(other.File("file").c_str(), other.File("line").c_str()), 0);
+         EXPECT_FALSE(second.Start(line, other.Path()));
+         char target[512] = {};
+         EXPECT_EQ(std::string(target, static_cast<size_t>(std::max<ssize_t>(
+                                           0, readlink(other.File("line").c_str(), target, sizeof target - 1)))),
+                   other.File("file"));
      }},
 };
 

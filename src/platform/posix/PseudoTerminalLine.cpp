@@ -43,6 +43,44 @@ bool ReadLink(const std::string& path, std::string& target)
     return true;
 }
 
+sockaddr_un ModemLineAddress(uint64_t device, socklen_t& length)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string socketName = modemlines::SocketName(device);
+    socketName.copy(address.sun_path + 1, sizeof address.sun_path - 2);
+    length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + socketName.size());
+    return address;
+}
+
+// Whether the link at `linkPath` may be pointed elsewhere: it must be a link
+// that leads nowhere or to a pseudo-terminal no simulator serves, as one
+// left by a simulator that was killed does. A link to anything else is the
+// user's, and one to a device that is served would leave that simulator
+// unreachable behind our back. 0, EEXIST or EBUSY.
+int CheckLinkIsFree(const std::string& linkPath)
+{
+    struct stat existing {};
+    if (lstat(linkPath.c_str(), &existing) != 0)
+        return 0;
+    std::string target;
+    if (!S_ISLNK(existing.st_mode) || !ReadLink(linkPath, target))
+        return EEXIST;
+    struct stat device {};
+    if (stat(linkPath.c_str(), &device) != 0)
+        return 0;
+    if (!S_ISCHR(device.st_mode) || target.compare(0, 9, "/dev/pts/") != 0)
+        return EEXIST;
+    int probe = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (probe < 0)
+        return errno;
+    socklen_t length = 0;
+    sockaddr_un address = ModemLineAddress(static_cast<uint64_t>(device.st_rdev), length);
+    bool served = connect(probe, reinterpret_cast<sockaddr*>(&address), length) == 0;
+    close(probe);
+    return served ? EBUSY : 0;
+}
+
 // Points `linkPath` at `target`, replacing a link that is there in one step,
 // so that a host opening the path finds the old device or the new one,
 // never nothing.
@@ -75,6 +113,8 @@ PseudoTerminalLine::~PseudoTerminalLine() { Close(); }
 int PseudoTerminalLine::Open()
 {
     Close();
+    if (int error = CheckLinkIsFree(linkPath_); error != 0)
+        return error;
     return MakePair();
 }
 
@@ -128,11 +168,8 @@ int PseudoTerminalLine::MakePair()
     // The kernel tells which process each request came from.
     int one = 1;
     setsockopt(control_, SOL_SOCKET, SO_PASSCRED, &one, sizeof one);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::string socketName = modemlines::SocketName(static_cast<uint64_t>(device.st_rdev));
-    socketName.copy(address.sun_path + 1, sizeof address.sun_path - 2);
-    socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + socketName.size());
+    socklen_t length = 0;
+    sockaddr_un address = ModemLineAddress(static_cast<uint64_t>(device.st_rdev), length);
     if (bind(control_, reinterpret_cast<sockaddr*>(&address), length) != 0)
         return fail(errno);
 
