@@ -13,6 +13,8 @@ packages=(
   python3-serial                       # the RFC 2217 server the port and integration tests talk to
   clang libclang-rt-dev                # libFuzzer and the sanitizers' runtime for the fuzz targets
   dpkg-dev file lintian groff-base     # the Debian package: its dependencies, its check, the manual pages
+  libtomlplusplus-dev nlohmann-json3-dev # bench files and reports (header-only: the Windows build uses them too)
+  sigrok-cli gtkwave                   # real readers of the bench's waveform files, in the tests
 )
 if [ "${1:-}" = windows ]; then
   # The POSIX-threads variant: the win32 one's standard library has no
