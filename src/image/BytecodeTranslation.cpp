@@ -7,6 +7,7 @@
 #include "image/MoxTables.h"
 #include "linker/CMOXLinker.h"
 #include "linker/CodeWalk.h"
+#include "linker/ModuleText.h"
 
 #include <array>
 #include <string>
@@ -201,8 +202,13 @@ private:
         case opInvokestatic:
             DirectCall(Unsigned16(operands));
             break;
-        case opNew:
         case opInstanceof:
+            // Before the look-up, which would search the class path for the
+            // array type as if it were a class file.
+            CMOXLinker::CheckInstanceofType(c_, method_, Unsigned16(operands));
+            ClassOffset(Unsigned16(operands));
+            break;
+        case opNew:
             ClassOffset(Unsigned16(operands));
             break;
         case opCheckcast:
@@ -240,7 +246,12 @@ private:
 
     void StringNumber(int constant)
     {
-        const int number = linker_.StringNumberOf(c_.StringText(constant));
+        std::string text;
+        // A text the module cannot hold was refused when the class was
+        // resolved; in a class that never was, the string is missing anyway.
+        if (ModuleLiteralText(c_.StringText(constant), text) != LiteralStatus::Ok)
+            throw EError(ecIDE, 30);
+        const int number = linker_.StringNumberOf(text);
         out_.Append(static_cast<uint8_t>(number), "\tdw\t$%2.2X\t;      index = %d\n", static_cast<uint8_t>(number), number);
     }
 

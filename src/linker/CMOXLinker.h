@@ -80,6 +80,14 @@ public:
     void BuildTables(CJavaClass* javaClass);
     void ComputeOffsets();
 
+    // Refusals that name the method of `c` where the code was found.
+    // The text of String constant `constant` as the module keeps it: JVM 29
+    // for a character the module cannot hold, JVM 20 for bytes that are no
+    // text.
+    static std::string LiteralText(const CJavaClass& c, int method, int constant);
+    // instanceof of an array type: the cause on its line, then JVM 30.
+    static void CheckInstanceofType(const CJavaClass& c, int method, int classConstant);
+
     // Results of the linking pass.
     CJavaClass* MainClass() const { return mainClass_; }
     // The class and own method index of the `main` that starts the program.

@@ -5,6 +5,7 @@
 #include "driver/RunSettings.h"
 #include "errors/EError.h"
 #include "linker/CodeWalk.h"
+#include "linker/ModuleText.h"
 
 // Decides where every byte of the image goes before any byte exists. The
 // output pass writes in exactly this order and checks each place against
@@ -115,13 +116,16 @@ void CMOXLinker::PlaceStrings(int64_t start)
 
 void CMOXLinker::PlaceString(int index, int constant, std::vector<int>& ownerOf)
 {
-    const std::string& text = classes_[index]->StringText(constant);
+    std::string text;
+    // The resolution has refused every text the module cannot hold.
+    if (ModuleLiteralText(classes_[index]->StringText(constant), text) != LiteralStatus::Ok)
+        throw EError(ecIDE, 30);
     if (stringNumbers_.contains(text))
         return;
     if (StringCount() >= kMaxStrings)
         throw EError(ecIDE, 31, kMaxStrings);
     StringTableEntry entry;
-    entry.text = text;
+    entry.text = std::move(text);
     entry.javaClass = classes_[index].get();
     entry.constantIndex = constant;
     entry.ordinal = StringCount();

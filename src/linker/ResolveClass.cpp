@@ -5,6 +5,7 @@
 #include "driver/RunSettings.h"
 #include "errors/EError.h"
 #include "linker/CodeWalk.h"
+#include "linker/ModuleText.h"
 
 #include <vector>
 
@@ -105,7 +106,7 @@ void CMOXLinker::ResolveCode(CJavaClass& c, std::vector<uint16_t>* stringUses)
                 if (!c.IsStringConstant(index))
                     throw EError(ecJVM, 29, c.ThisClassName(), c.MethodName(method),
                                  c.ConstantText(index, kConstantTextLimit + 1));
-                CollectString(c.StringText(index));
+                CollectString(LiteralText(c, method, index));
                 if (stringUses != nullptr)
                     stringUses->push_back(static_cast<uint16_t>(index));
                 if (!stringListed)
@@ -127,7 +128,8 @@ void CMOXLinker::ResolveCode(CJavaClass& c, std::vector<uint16_t>* stringUses)
             default:
                 // putstatic, putfield, anewarray, checkcast and instanceof
                 // load nothing: a class reached only through them is not
-                // part of the program.
+                // part of the program. The translation refuses an
+                // instanceof of an array type, in every class it writes.
                 break;
             }
         }
@@ -139,6 +141,36 @@ void CMOXLinker::ResolveCode(CJavaClass& c, std::vector<uint16_t>* stringUses)
                 LoadCatchClass(handler.catchClassName);
         }
     }
+}
+
+std::string CMOXLinker::LiteralText(const CJavaClass& c, int method, int constant)
+{
+    std::string text;
+    switch (ModuleLiteralText(c.StringText(constant), text)) {
+    case LiteralStatus::Ok:
+        break;
+    case LiteralStatus::OutOfRange:
+        throw EError(ecJVM, 29, c.ThisClassName(), c.MethodName(method),
+                     c.ConstantText(constant, kConstantTextLimit + 1));
+    case LiteralStatus::Malformed:
+        throw EError(ecJVM, 20, c.ThisClassName());
+    }
+    return text;
+}
+
+void CMOXLinker::CheckInstanceofType(const CJavaClass& c, int method, int classConstant)
+{
+    // An array's class record is Object's, so it carries no element type
+    // for the module to test; the class path cannot hold such a class
+    // either, and searching it would only send the user after a file that
+    // cannot exist.
+    const std::string& name = c.ClassNameOf(classConstant);
+    if (name.empty() || name[0] != '[')
+        return;
+    ConsolePrint("Method %s::%s uses `instanceof %s', which the module cannot answer: its arrays keep no element "
+                 "type.\n",
+                 c.ThisClassName().c_str(), c.MethodName(method).c_str(), JavaArrayTypeName(name).c_str());
+    throw EError(ecJVM, 30, static_cast<int>(opInstanceof));
 }
 
 void CMOXLinker::CollectString(const std::string& text)

@@ -18,7 +18,8 @@ import sys
 import tempfile
 import threading
 
-ERROR_LINE = re.compile(r"^(\[Error |Error: |Exception thrown |morvane-desktop: )")
+# The linker's own cause line before a refused instanceof of an array type.
+ERROR_LINE = re.compile(r"^(\[Error |Error: |Exception thrown |morvane-desktop: |Method \S+ uses `instanceof )")
 # During the download an error line follows the progress dots on their line.
 CATALOGUE_LINE = re.compile(r"\[Error .*")
 MARKER = re.compile(r"^<!-- (check: ([a-z0-9-]+)|not checked: .+) -->$")
@@ -40,6 +41,16 @@ def write_text(work):
 def truncate(work):
     path = os.path.join(work, "classes", "Hello.class")
     os.truncate(path, os.path.getsize(path) // 2)
+
+
+# Root reads files whatever their mode, but not a kernel setting that is only writable.
+WRITE_ONLY = "/proc/sys/vm/drop_caches"
+
+
+def unreadable(work):
+    path = os.path.join(work, "classes", "Hello.class")
+    os.remove(path)
+    os.symlink(WRITE_ONLY, path)
 
 
 def remove_helper(work):
@@ -80,6 +91,10 @@ RUNS = {
     "class-suffix": (EXAMPLES, LINK + ["Hello.class"], {}),
     "dotted-name": ("fixtures/showcase", LINK + ["demo.Showcase"], {}),
     "missing-class": (GUIDE, LINK + ["Uses"], {"prepare": remove_helper}),
+    "unreadable-class": (EXAMPLES, LINK + ["Hello"], {"prepare": unreadable,
+                                                      "needs": lambda: os.path.exists(WRITE_ONLY)}),
+    "text-beyond-latin1": (GUIDE, LINK + ["Arrow"], {}),
+    "instanceof-array": (GUIDE, LINK + ["Shelf"], {}),
     "not-a-class": (EXAMPLES, LINK + ["Hello"], {"prepare": write_text}),
     "newer-version": (EXAMPLES, LINK + ["Hello"], {"prepare": patch_version}),
     "truncated": (EXAMPLES, LINK + ["Hello"], {"prepare": truncate}),
@@ -184,7 +199,8 @@ def run_command(command, work, stdin, env=None, bin_dir=None):
         proc.stdin.close()
     except BrokenPipeError:
         pass
-    out = proc.stdout.read().decode("latin-1")
+    # The linker quotes a class file's text as it stands there, in UTF-8, as the guide is written.
+    out = proc.stdout.read().decode("utf-8", "replace")
     proc.wait()
     watcher.join(10)
     killer.cancel()

@@ -65,6 +65,30 @@ TEST(ResolveClassTest, RejectedCodeAndMissingClasses)
             return CodeMethod("main", "()V", {0xB1}, 0);
         };
     };
+    const auto instanceofClass = [](const char* name) {
+        return [name](ClassFileBuilder& c) {
+            const uint16_t type = c.Class(name);
+            return CodeMethod("main", "()V", {0x01, 0xC1, Hi(type), Lo(type), 0x57, 0xB1}, 1);
+        };
+    };
+    const auto castTo = [](const char* name) {
+        return [name](ClassFileBuilder& c) {
+            const uint16_t type = c.Class(name);
+            return CodeMethod("main", "()V", {0x01, 0xC0, Hi(type), Lo(type), 0x57, 0xB1}, 1);
+        };
+    };
+    const auto loadsText = [](const char* text) {
+        return [text](ClassFileBuilder& c) {
+            const uint16_t value = c.String(text);
+            return CodeMethod("main", "()V", {0x12, Lo(value), 0x57, 0xB1}, 1);
+        };
+    };
+    const std::string arrayTest = "Method Main::main uses `instanceof %s', which the module cannot answer: its arrays "
+                                  "keep no element type.\n";
+    const auto arrayTestOf = [&](const std::string& type) {
+        std::string line = arrayTest;
+        return line.replace(line.find("%s"), 2, type);
+    };
     const std::string missingPrinted = "[Error JVM-0017] Unable to load class file: `Missing', '<dir>/Missing.class'.\n";
     const ErrorRow rows[] = {
         {"ladd, even where it never runs", Code({0xB1, 0x61, 0xB1}), "", "[Error LNK-0010] Unsupported float or long operation.\n"},
@@ -83,6 +107,22 @@ TEST(ResolveClassTest, RejectedCodeAndMissingClasses)
              return CodeMethod("main", "()V", {0x13, Hi(value), Lo(value), 0x57, 0xB1}, 1);
          },
          "", "[Error JVM-0029] Method Main::main contains a constant out of range (Float 1.500000).\n"},
+        {"a character above 255 in a text", loadsText("next \xE2\x86\x92 done"), "",
+         "[Error JVM-0029] Method Main::main contains a constant out of range (\"next \xE2\x86\x92 done\").\n"},
+        {"U+0000 in a text", loadsText("a\xC0\x80"), "",
+         "[Error JVM-0029] Method Main::main contains a constant out of range (\"a\xC0\x80\").\n"},
+        {"a text cut inside a character", loadsText("a\xC2"), "", "[Error JVM-0020] Java class file corrupt: `Main'.\n"},
+        {"a text with a stray continuation byte", loadsText("\xB0"), "",
+         "[Error JVM-0020] Java class file corrupt: `Main'.\n"},
+        {"a text in four-byte UTF-8", loadsText("\xF0\x9F\x98\x80"), "",
+         "[Error JVM-0020] Java class file corrupt: `Main'.\n"},
+        {"instanceof int[]", instanceofClass("[I"), arrayTestOf("int[]"), "[Error JVM-0030] Unimplemented bytecode (193).\n"},
+        {"instanceof String[]", instanceofClass("[Ljava/lang/String;"), arrayTestOf("java.lang.String[]"),
+         "[Error JVM-0030] Unimplemented bytecode (193).\n"},
+        {"instanceof boolean[][]", instanceofClass("[[Z"), arrayTestOf("boolean[][]"),
+         "[Error JVM-0030] Unimplemented bytecode (193).\n"},
+        // The module checks no casts, so a cast to an array type names no class to load.
+        {"a cast to int[]", castTo("[I"), "", ""},
         {"invokeinterface",
          [](ClassFileBuilder& c) {
              const uint16_t ref = c.InterfaceMethodref("Greeter", "greet", "()V");
@@ -156,6 +196,39 @@ std::string LinkWithStrings(int count)
                },
                dir)
         .error;
+}
+
+// The module keeps one byte per character: what a class file writes in
+// modified UTF-8 arrives as characters 1 to 255, ASCII unchanged.
+TEST(ResolveClassTest, TextsKeepOneBytePerCharacter)
+{
+    const struct {
+        const char* name;
+        std::string stored;
+        std::string kept;
+    } rows[] = {
+        {"ASCII", "Hello, 7!", "Hello, 7!"},
+        {"two-byte characters", "\xC2\xB0" "C \xC3\xBF", "\xB0" "C \xFF"},
+        {"a control character", "\x01", "\x01"},
+        {"a three-byte form of a Latin-1 character", "\xE0\x83\xA9", "\xE9"},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        const LinkResult result = LinkMain(
+            [&](ClassFileBuilder& c) {
+                const uint16_t value = c.String(row.stored);
+                return CodeMethod("main", "()V", {0x12, Lo(value), 0x57, 0xB1}, 1);
+            },
+            dir);
+        ASSERT_EQ(result.error, "") << row.name;
+        const CMOXLinker& linker = *result.linker;
+        ASSERT_EQ(linker.StringCount(), 1) << row.name;
+        const int32_t record = linker.StringAt(0).imageOffset;
+        const std::vector<uint8_t> image = result.Image();
+        const auto length = static_cast<size_t>(image[record + 2] * 256 + image[record + 3]);
+        EXPECT_EQ(length, row.kept.size()) << row.name;
+        EXPECT_EQ(std::string(image.begin() + record + 10, image.begin() + record + 10 + length), row.kept) << row.name;
+    }
 }
 
 TEST(ResolveClassTest, StringLimits)

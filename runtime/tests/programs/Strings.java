@@ -49,6 +49,16 @@ public class Strings {
         sized.append("grows past its first size");
         System.out.println(sized);
         System.out.println(describe("in") + describe(new StringBuffer("sb")));
+        String padded = " \t key = value \n";
+        String key = padded.trim();
+        System.out.println("[" + key + "] " + key.startsWith("key") + key.startsWith("value") + key.endsWith("value")
+                + key.endsWith("key") + key.startsWith("=", 4) + " " + key.indexOf("=") + key.indexOf("val")
+                + key.indexOf("x") + key.lastIndexOf('e') + key.lastIndexOf('=') + key.lastIndexOf('#'));
+        System.out.println("abc".compareTo("abd") + " " + "abc".compareTo("ab") + " " + "".compareTo("a") + " "
+                + "same".compareTo("same") + " " + "Aa".hashCode() + " " + "BB".hashCode() + " "
+                + String.valueOf(letters));
+        System.out.println(Character.isDigit('7') + " " + Character.isLetter('_') + " " + Character.isWhitespace('\f')
+                + " " + Character.toUpperCase('q') + Character.toLowerCase('Q') + Character.toUpperCase('1'));
         try {
             s.substring(5, 2);
             System.out.println("substring accepted a reversed range");

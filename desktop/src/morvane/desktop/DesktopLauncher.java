@@ -1,5 +1,10 @@
 package morvane.desktop;
 
+import java.io.BufferedOutputStream;
+import java.io.FileDescriptor;
+import java.io.FileOutputStream;
+import java.io.PrintStream;
+import java.io.UnsupportedEncodingException;
 import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
 import java.lang.reflect.Modifier;
@@ -42,6 +47,7 @@ public final class DesktopLauncher {
             fail(args[0] + " has no static main() without arguments, where a module program starts");
         }
         main.setAccessible(true);
+        latin1Output();
         Throwable thrown = null;
         try {
             main.invoke(null);
@@ -73,6 +79,21 @@ public final class DesktopLauncher {
         thrown.setStackTrace(programFrames(trace));
         thrown.printStackTrace();
         System.exit(1);
+    }
+
+    /**
+     * The module's characters are bytes, and the host shows each as it
+     * comes: standard output here too writes every char 0..255 as that one
+     * byte, whatever the locale's encoding, so the same program prints the
+     * same bytes on both. Buffered and flushed as the JVM's own.
+     */
+    private static void latin1Output() {
+        try {
+            System.setOut(new PrintStream(new BufferedOutputStream(new FileOutputStream(FileDescriptor.out), 128), true,
+                    "ISO-8859-1"));
+        } catch (UnsupportedEncodingException e) {
+            fail("the JVM lacks ISO-8859-1");
+        }
     }
 
     /**

@@ -6,6 +6,10 @@ package java.lang;
  */
 public final class Integer {
 
+    /** The module's int is 16 bits. */
+    public static final int MAX_VALUE = 32767;
+    public static final int MIN_VALUE = -32768;
+
     private Integer() {
     }
 

@@ -52,18 +52,44 @@ public final class String {
     }
 
     public boolean equals(Object obj) {
-        if (this == obj) {
-            return true;
-        }
-        if (!(obj instanceof String)) {
-            return false;
-        }
-        String other = (String) obj;
-        if (other.count != count) {
-            return false;
-        }
+        return obj instanceof String && ((String) obj).count == count && startsWith((String) obj, 0);
+    }
+
+    /** Java's hash kept in a 16-bit int: the desktop value's low 16 bits. */
+    public int hashCode() {
+        int h = 0;
         for (int i = 0; i < count; i++) {
-            if (value[i] != other.value[i]) {
+            h = 31 * h + value[i];
+        }
+        return h;
+    }
+
+    public int compareTo(String other) {
+        int n = count < other.count ? count : other.count;
+        for (int i = 0; i < n; i++) {
+            int d = value[i] - other.value[i];
+            if (d != 0) {
+                return d;
+            }
+        }
+        return count - other.count;
+    }
+
+    public boolean startsWith(String prefix) {
+        return startsWith(prefix, 0);
+    }
+
+    public boolean endsWith(String suffix) {
+        return startsWith(suffix, count - suffix.count);
+    }
+
+    /** The one comparison loop behind equals, startsWith, endsWith and indexOf. */
+    public boolean startsWith(String prefix, int offset) {
+        if (offset < 0 || offset > count - prefix.count) {
+            return false;
+        }
+        for (int i = 0; i < prefix.count; i++) {
+            if (value[offset + i] != prefix.value[i]) {
                 return false;
             }
         }
@@ -94,6 +120,35 @@ public final class String {
         return -1;
     }
 
+    public int indexOf(String str) {
+        for (int i = 0; i <= count - str.count; i++) {
+            if (startsWith(str, i)) {
+                return i;
+            }
+        }
+        return -1;
+    }
+
+    public int lastIndexOf(int ch) {
+        int i = count;
+        while (--i >= 0 && value[i] != ch) {
+        }
+        return i;
+    }
+
+    /** Without the characters up to and including ' ' at either end. */
+    public String trim() {
+        int begin = 0;
+        int end = count;
+        while (begin < end && value[begin] <= ' ') {
+            begin++;
+        }
+        while (begin < end && value[end - 1] <= ' ') {
+            end--;
+        }
+        return substring(begin, end);
+    }
+
     public char[] toCharArray() {
         char[] result = new char[count];
         copy(value, 0, result, 0, count);
@@ -106,6 +161,10 @@ public final class String {
             throw new IndexOutOfBoundsException();
         }
         copy(value, srcBegin, dst, dstBegin, srcEnd - srcBegin);
+    }
+
+    public static String valueOf(char[] data) {
+        return new String(data);
     }
 
     public static String valueOf(Object obj) {

@@ -59,8 +59,10 @@ public class Throwable {
         while (i < names.length && names[i] != ' ') {
             text.append(names[i++]);
         }
-        if (message != null) {
-            text.append(':').append(' ').append(message);
+        // Through the call, so that a subclass's getMessage() is shown.
+        String detail = getMessage();
+        if (detail != null) {
+            text.append(':').append(' ').append(detail);
         }
         return text.toString();
     }
