@@ -20,6 +20,7 @@ TEST(BenchFileTest, MalformedFilesNameTheLineAndTheMistake)
 {
     const MalformedCase cases[] = {
         {"TOML syntax", "steps = [\n  { delay = \"1ms\" },\n  { delay = },\n]\n", 3, ""},
+        {"a brace where an array's value should be", "steps = [\n 2 ,  },\n]\n", 2, "could not determine value type"},
         {"unknown top-level key", "timeout = \"1s\"\nstep = []\n", 2, "unknown key \"step\""},
         {"steps not an array", "\nsteps = \"delay\"\n", 2, "\"steps\" must be an array"},
         {"a step that is no table", "steps = [\n 5,\n]\n", 2, "a step must be a table"},
