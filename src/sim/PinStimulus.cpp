@@ -67,8 +67,10 @@ void PinStimulus::Uart(int pin, int64_t atUs, int baud, const std::vector<uint8_
     segment.kind = Kind::Uart;
     segment.originUs = atUs;
     segment.baud = baud;
+    // The sender's line idles high for a bit before the first start bit, so
+    // that a pin left low before shows the first falling edge.
     for (size_t i = 0; i < bytes.size(); ++i) {
-        int64_t bits = static_cast<int64_t>(i) * kFrameBits;
+        int64_t bits = 1 + static_cast<int64_t>(i) * kFrameBits;
         line.frames.push_back(Frame{atUs + BitTimeUs(bits, baud), atUs + BitTimeUs(bits + kFrameBits, baud), baud, bytes[i]});
     }
     // Receivers look frames up in time order; a train put in before an

@@ -24,8 +24,8 @@ public:
     void Pulse(int pin, int64_t atUs, bool level, int64_t widthUs);
     // A square wave from `atUs`: high for `highUs` of every `periodUs`.
     void Wave(int pin, int64_t atUs, int64_t periodUs, int64_t highUs);
-    // Bytes sent to `pin`, 8N1 at `baud`, back to back from `atUs`; the pin
-    // idles high after them.
+    // Bytes sent to `pin`, 8N1 at `baud`, back to back from one bit time
+    // after `atUs`; the pin idles high from `atUs` on.
     void Uart(int pin, int64_t atUs, int baud, const std::vector<uint8_t>& bytes);
     // From `atUs` on, an ADC reading `pin` measures `level` (0..255).
     void Analog(int pin, int64_t atUs, int level);
