@@ -8,6 +8,7 @@
 namespace {
 
 constexpr int64_t kDefaultTimeoutUs = 10'000'000;
+constexpr int64_t kSliceUs = 1000;
 
 } // namespace
 
@@ -63,6 +64,7 @@ void BenchSession::ProgramLeaving(MoxVm& vm)
     if (&vm != vm_)
         return;
     vm.SyncTrace();
+    trace_.Flush();
     vm.AttachTrace(nullptr);
     vm.AttachStimulus(nullptr);
     vm_ = nullptr;
@@ -72,7 +74,9 @@ int64_t BenchSession::NextCheckUs() const
 {
     if (decided_ || !runner_)
         return BenchRunner::kNever;
-    int64_t next = runner_->NextCheckUs();
+    // Natives that wait jump the clock: a millisecond's slices keep a text
+    // or pin a step waits for from being looked at late.
+    int64_t next = std::min(runner_->NextCheckUs(), vm_ != nullptr ? vm_->NowUs() + kSliceUs : BenchRunner::kNever);
     return timeoutUs_ > 0 ? std::min(next, timeoutUs_) : next;
 }
 
@@ -100,6 +104,10 @@ void BenchSession::Watch(const MoxVm& vm, std::string_view text)
     if (verdict == Verdict::bvRunning)
         return;
     decided_ = true;
+    if (trace_.IsOpen() && vm_ != nullptr) {
+        vm_->SyncTrace();
+        trace_.Flush();
+    }
     exitCode_ = verdict == Verdict::bvPassed ? 0 : verdict == Verdict::bvFailed ? 1 : 3;
     std::string when = " after " + ModuleTimeText(vm.NowUs()) + " of module time";
     notices_.push_back(verdict == Verdict::bvPassed ? "bench passed" + when

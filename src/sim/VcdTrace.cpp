@@ -92,7 +92,7 @@ void VcdTrace::Flush()
 {
     if (buffer_.empty() || !file_)
         return;
-    if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_.get()) != buffer_.size())
+    if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_.get()) != buffer_.size() || std::fflush(file_.get()) != 0)
         writeFailed_ = true;
     buffer_.clear();
 }

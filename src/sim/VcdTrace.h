@@ -39,9 +39,12 @@ public:
 
     uint64_t Changes() const { return changes_; }
 
+    // Hands what is buffered to the system, so that a viewer sees it while
+    // the simulator goes on.
+    void Flush();
+
 private:
     void Write(int64_t atUs, char value, char id);
-    void Flush();
 
     struct FileCloser {
         void operator()(std::FILE* file) const { std::fclose(file); }
