@@ -246,6 +246,71 @@ BenchStep StepReader::Step(const toml::table& table, int line)
     return step;
 }
 
+// toml++ 3.3's test for Unicode white space reaches __builtin_unreachable
+// for many characters beyond ASCII (U+01D9 among them), which is undefined
+// behaviour, and it asks that question of every character outside texts and
+// comments. TOML allows characters beyond ASCII only inside those, so such a
+// character elsewhere is a mistake this finds first: the line of the first
+// one, or 0. Quoting follows TOML: basic strings have escapes, literal ones
+// none, and a multi-line string may end in up to five quotes. Where this and
+// toml++ could differ (an unterminated string), toml++ stops at an error
+// before it reads further.
+int LineOfNonAsciiOutsideTexts(std::string_view text)
+{
+    int line = 1;
+    size_t at = 0;
+    const auto quotes = [&](char quote) {
+        size_t count = 0;
+        while (at + count < text.size() && text[at + count] == quote)
+            ++count;
+        return count;
+    };
+    while (at < text.size()) {
+        const char c = text[at];
+        if (static_cast<uint8_t>(c) >= 0x80)
+            return line;
+        if (c == '#') {
+            while (at < text.size() && text[at] != '\n')
+                ++at;
+            continue;
+        }
+        if (c != '"' && c != '\'') {
+            line += c == '\n';
+            ++at;
+            continue;
+        }
+        const bool escapes = c == '"';
+        const size_t opening = quotes(c);
+        if (opening == 2) {
+            at += 2;
+            continue;
+        }
+        const bool multiline = opening >= 3;
+        at += multiline ? 3 : 1;
+        while (at < text.size()) {
+            if (escapes && text[at] == '\\' && at + 1 < text.size()) {
+                line += text[at + 1] == '\n';
+                at += 2;
+            } else if (text[at] == c) {
+                const size_t closing = multiline ? quotes(c) : 1;
+                if (closing >= (multiline ? 3u : 1u)) {
+                    at += std::min<size_t>(closing, 5);
+                    break;
+                }
+                at += closing;
+            } else if (text[at] == '\n') {
+                if (!multiline)
+                    break;
+                ++line;
+                ++at;
+            } else {
+                ++at;
+            }
+        }
+    }
+    return 0;
+}
+
 void ReadScript(const toml::table& root, StepReader& reader, BenchScript& script)
 {
     for (const auto& [key, node] : root) {
@@ -286,6 +351,12 @@ bool ParseBenchText(std::string_view text, const std::string& fileName, BenchScr
     script.fileName = fileName;
     error = BenchError();
     StepReader reader(fileName, error);
+    if (const int line = LineOfNonAsciiOutsideTexts(text)) {
+        error.fileName = fileName;
+        error.line = line;
+        error.what = "a character beyond ASCII outside a text in quotes or a comment";
+        return false;
+    }
     try {
         const toml::table root = toml::parse(text, std::string_view(fileName));
         ReadScript(root, reader, script);

@@ -21,6 +21,9 @@ TEST(BenchFileTest, MalformedFilesNameTheLineAndTheMistake)
     const MalformedCase cases[] = {
         {"TOML syntax", "steps = [\n  { delay = \"1ms\" },\n  { delay = },\n]\n", 3, ""},
         {"a brace where an array's value should be", "steps = [\n 2 ,  },\n]\n", 2, "could not determine value type"},
+        {"a character beyond ASCII between steps",
+         "# caf\xc3\xa9 \"\n\nsteps = [ { key = \"\xc3\xa9\\\"\" },\n  { key = '''\"\n\xc3\xa9''''' } \xc7\x99 ]", 5,
+         "a character beyond ASCII outside a text in quotes or a comment"},
         {"unknown top-level key", "timeout = \"1s\"\nstep = []\n", 2, "unknown key \"step\""},
         {"steps not an array", "\nsteps = \"delay\"\n", 2, "\"steps\" must be an array"},
         {"a step that is no table", "steps = [\n 5,\n]\n", 2, "a step must be a table"},
@@ -146,6 +149,7 @@ TEST(BenchFileTest, OtherWellFormedFiles)
         {"empty file: nothing around the module", "", -1, 0},
         {"a time-out alone, none", "timeout = \"0s\"", 0, 0},
         {"steps as an array of tables", "[[steps]]\ndelay = \"1s\"\n[[steps]]\nkey = \"x\"\n", -1, 2},
+        {"texts and comments beyond ASCII", "# caf\xc3\xa9\nsteps = [ { key = \"\xc7\x99\" }, { key = '\xc3\xa9' } ]", -1, 2},
         {"comments and blank lines", "# a bench\n\nsteps = [ # start\n  { delay = \"2s\" }, # wait\n]\n", -1, 1},
     };
     for (const Case& c : cases) {
