@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 namespace {
 
 struct MalformedCase {
@@ -23,7 +27,7 @@ TEST(BenchFileTest, MalformedFilesNameTheLineAndTheMistake)
         {"a brace where an array's value should be", "steps = [\n 2 ,  },\n]\n", 2, "could not determine value type"},
         {"a character beyond ASCII between steps",
          "# caf\xc3\xa9 \"\n\nsteps = [ { key = \"\xc3\xa9\\\"\" },\n  { key = '''\"\n\xc3\xa9''''' } \xc7\x99 ]", 5,
-         "a character beyond ASCII outside a text in quotes or a comment"},
+         "expected comma or closing ']', saw '\xc7\x99'"},
         {"unknown top-level key", "timeout = \"1s\"\nstep = []\n", 2, "unknown key \"step\""},
         {"steps not an array", "\nsteps = \"delay\"\n", 2, "\"steps\" must be an array"},
         {"a step that is no table", "steps = [\n 5,\n]\n", 2, "a step must be a table"},
@@ -191,6 +195,49 @@ TEST(BenchFileTest, ReadsFilesAndNamesOnesItCannotRead)
     EXPECT_FALSE(ReadBenchFile(dir.Path() + "/missing.toml", script, error));
     EXPECT_EQ(error.line, 0);
     EXPECT_EQ(error.Text().rfind(dir.Path() + "/missing.toml: cannot read the bench file: ", 0), 0u) << error.Text();
+}
+
+// What users copy: the example benches, and every bench in the guide's
+// indented blocks, must be well-formed.
+TEST(BenchFileTest, ShippedAndDocumentedBenchesParse)
+{
+    const std::string source = MORVANE_SOURCE_DIR;
+    std::vector<std::pair<std::string, std::string>> benches; // name, text
+    for (const char* name : {"examples/Blink.bench.toml", "examples/bench/Button.bench.toml",
+                             "examples/bench/UartEcho.bench.toml"}) {
+        const std::vector<uint8_t> bytes = ReadFileBytes(source + "/" + name);
+        benches.emplace_back(name, std::string(bytes.begin(), bytes.end()));
+        EXPECT_FALSE(benches.back().second.empty()) << name;
+    }
+    const std::vector<uint8_t> guideBytes = ReadFileBytes(source + "/docs/bench.md");
+    const std::string guide(guideBytes.begin(), guideBytes.end());
+    std::string block;
+    int blockLine = 0, line = 0, documented = 0;
+    size_t at = 0;
+    while (at <= guide.size()) {
+        const size_t end = std::min(guide.find('\n', at), guide.size());
+        const std::string text = guide.substr(at, end - at);
+        ++line;
+        if (text.rfind("    ", 0) == 0) {
+            if (block.empty())
+                blockLine = line;
+            block += text.substr(4) + "\n";
+        } else if (!text.empty() || end == guide.size()) {
+            if (block.rfind("steps = [", 0) == 0 || block.rfind("timeout = ", 0) == 0) {
+                benches.emplace_back("docs/bench.md:" + std::to_string(blockLine), block);
+                ++documented;
+            }
+            block.clear();
+        }
+        at = end + 1;
+    }
+    EXPECT_GE(documented, 13); // the opening example and one per step at least
+    for (const auto& [name, text] : benches) {
+        BenchScript script;
+        BenchError error;
+        EXPECT_TRUE(ParseBenchText(text, name, script, error)) << error.Text();
+        EXPECT_FALSE(script.steps.empty()) << name;
+    }
 }
 
 } // namespace
