@@ -54,7 +54,9 @@ the program sends back, uncaught exceptions with their source file and
 line, and passes typed keys to the program.
 
 The package holds morvanedirect; morvane-sim, a simulated module that
-needs no board; morvane-desktop, which runs a program on a desktop Java
+needs no board; morvane-run, which runs a program on the simulated module
+with scripted inputs as a test and writes its pins as a waveform;
+morvane-desktop, which runs a program on a desktop Java
 VM; the Java class library programs are compiled against, with its
 sources; manual pages, the user's guide, a troubleshooting guide and
 examples.]])

@@ -34,7 +34,7 @@ trap 'rm -rf "$work"' EXIT
 
 # What the tree must hold, relative to its prefix.
 shipped=(
-  bin/morvanedirect bin/morvane-sim bin/morvane-desktop
+  bin/morvanedirect bin/morvane-sim bin/morvane-run bin/morvane-desktop
   share/morvane/lib/java/lang/Object.class share/morvane/lib/tolve/core/CPU.class
   share/morvane/src/java/lang/Object.java share/morvane/src/tolve/core/CPU.java
   share/morvane/desktop/tolve/core/CPU.class share/morvane/desktop/morvane/desktop/DesktopLauncher.class
@@ -61,6 +61,9 @@ check_tree() {
   mkdir -p "$classes"
   ecj -1.3 -target 1.1 -g -nowarn -bootclasspath "$root/share/morvane/lib" -d "$classes" \
     "$root"/share/doc/morvane/examples/*.java
+  # The headless runner from the tree alone: a program that ends passes.
+  "$root/bin/morvane-run" --path "$classes;$root/share/morvane/lib" --expect-text "Hello" Hello >/dev/null ||
+    { echo "morvane-run did not pass Hello in $root" >&2; return 1; }
   for source in "$root"/share/doc/morvane/examples/*.java; do
     local program input=()
     program=$(basename "$source" .java)
