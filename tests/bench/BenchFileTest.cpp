@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 namespace {
 
 struct MalformedCase {
@@ -21,6 +25,9 @@ TEST(BenchFileTest, MalformedFilesNameTheLineAndTheMistake)
     const MalformedCase cases[] = {
         {"TOML syntax", "steps = [\n  { delay = \"1ms\" },\n  { delay = },\n]\n", 3, ""},
         {"a brace where an array's value should be", "steps = [\n 2 ,  },\n]\n", 2, "could not determine value type"},
+        {"a character beyond ASCII between steps",
+         "# caf\xc3\xa9 \"\n\nsteps = [ { key = \"\xc3\xa9\\\"\" },\n  { key = '''\"\n\xc3\xa9''''' } \xc7\x99 ]", 5,
+         "expected comma or closing ']', saw '\xc7\x99'"},
         {"unknown top-level key", "timeout = \"1s\"\nstep = []\n", 2, "unknown key \"step\""},
         {"steps not an array", "\nsteps = \"delay\"\n", 2, "\"steps\" must be an array"},
         {"a step that is no table", "steps = [\n 5,\n]\n", 2, "a step must be a table"},
@@ -146,6 +153,7 @@ TEST(BenchFileTest, OtherWellFormedFiles)
         {"empty file: nothing around the module", "", -1, 0},
         {"a time-out alone, none", "timeout = \"0s\"", 0, 0},
         {"steps as an array of tables", "[[steps]]\ndelay = \"1s\"\n[[steps]]\nkey = \"x\"\n", -1, 2},
+        {"texts and comments beyond ASCII", "# caf\xc3\xa9\nsteps = [ { key = \"\xc7\x99\" }, { key = '\xc3\xa9' } ]", -1, 2},
         {"comments and blank lines", "# a bench\n\nsteps = [ # start\n  { delay = \"2s\" }, # wait\n]\n", -1, 1},
     };
     for (const Case& c : cases) {
@@ -187,6 +195,49 @@ TEST(BenchFileTest, ReadsFilesAndNamesOnesItCannotRead)
     EXPECT_FALSE(ReadBenchFile(dir.Path() + "/missing.toml", script, error));
     EXPECT_EQ(error.line, 0);
     EXPECT_EQ(error.Text().rfind(dir.Path() + "/missing.toml: cannot read the bench file: ", 0), 0u) << error.Text();
+}
+
+// What users copy: the example benches, and every bench in the guide's
+// indented blocks, must be well-formed.
+TEST(BenchFileTest, ShippedAndDocumentedBenchesParse)
+{
+    const std::string source = MORVANE_SOURCE_DIR;
+    std::vector<std::pair<std::string, std::string>> benches; // name, text
+    for (const char* name : {"examples/Blink.bench.toml", "examples/bench/Button.bench.toml",
+                             "examples/bench/UartEcho.bench.toml"}) {
+        const std::vector<uint8_t> bytes = ReadFileBytes(source + "/" + name);
+        benches.emplace_back(name, std::string(bytes.begin(), bytes.end()));
+        EXPECT_FALSE(benches.back().second.empty()) << name;
+    }
+    const std::vector<uint8_t> guideBytes = ReadFileBytes(source + "/docs/bench.md");
+    const std::string guide(guideBytes.begin(), guideBytes.end());
+    std::string block;
+    int blockLine = 0, line = 0, documented = 0;
+    size_t at = 0;
+    while (at <= guide.size()) {
+        const size_t end = std::min(guide.find('\n', at), guide.size());
+        const std::string text = guide.substr(at, end - at);
+        ++line;
+        if (text.rfind("    ", 0) == 0) {
+            if (block.empty())
+                blockLine = line;
+            block += text.substr(4) + "\n";
+        } else if (!text.empty() || end == guide.size()) {
+            if (block.rfind("steps = [", 0) == 0 || block.rfind("timeout = ", 0) == 0) {
+                benches.emplace_back("docs/bench.md:" + std::to_string(blockLine), block);
+                ++documented;
+            }
+            block.clear();
+        }
+        at = end + 1;
+    }
+    EXPECT_GE(documented, 13); // the opening example and one per step at least
+    for (const auto& [name, text] : benches) {
+        BenchScript script;
+        BenchError error;
+        EXPECT_TRUE(ParseBenchText(text, name, script, error)) << error.Text();
+        EXPECT_FALSE(script.steps.empty()) << name;
+    }
 }
 
 } // namespace

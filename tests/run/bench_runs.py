@@ -53,6 +53,18 @@ ROWS = [
      ["ready\n"], ["WrongPin.bench.toml:3: expect-pin 2 level 1 not met"], []),
     ("a malformed bench: nothing ran", "Button", "fixtures", "Malformed.bench.toml", [], 2,
      [], ["Malformed.bench.toml:2:"], []),
+    # The examples with the benches shipped next to them (examples/...: from the source tree).
+    ("example: blink's lamp at its times", "Blink", "examples", "examples/Blink.bench.toml", [], 0,
+     ["as an input it keeps its level: false\n"],
+     ["Blink.bench.toml:10: expect-pin 0 level 0 output met", "Blink.bench.toml:14: expect-pin 0 level 0 input met",
+      "passed"], [("blink",), ("fst",)]),
+    ("example: a lamp follows the button", "Button", "examples", "examples/bench/Button.bench.toml", [], 0,
+     ["ready\npressed 1\nreleased\npressed 2\nreleased\n"],
+     ["Button.bench.toml:13: expect-pin 2 level 1 output met", "Button.bench.toml:21: expect-text \"pressed 2\" met",
+      "passed"], [("fst",)]),
+    ("example: uart echo", "UartEcho", "examples", "examples/bench/UartEcho.bench.toml", [], 0,
+     ["echo ready\nechoed: hello\nechoed: AT+GMR\n"], ["passed"],
+     [("uart", 7, 9600, b"hello\r\nAT+GMR\n"), ("uart", 6, 9600, b"hello\r\nAT+GMR\n"), ("fst",)]),
 ]
 
 EXTRA_BENCHES = {
@@ -150,9 +162,10 @@ def main():
     parser.add_argument("--fixtures", required=True)
     parser.add_argument("--benches", required=True)
     parser.add_argument("--lib", required=True)
+    parser.add_argument("--source", required=True)
     parser.add_argument("--morvanedirect", help="also run the button bench behind this one's simulator")
     args = parser.parse_args()
-    for option in ("run", "windows", "examples", "fixtures", "benches", "lib", "morvanedirect"):
+    for option in ("run", "windows", "examples", "fixtures", "benches", "lib", "source", "morvanedirect"):
         if getattr(args, option):
             setattr(args, option, os.path.abspath(getattr(args, option)))
     work = tempfile.mkdtemp(prefix="bench-runs-")
@@ -166,7 +179,7 @@ def main():
         classes = args.examples if folder == "examples" else args.fixtures
         common = ["--path", classes + ";" + args.lib] + [os.path.join(work, "keys") if a == "@keys" else a for a in extra]
         if bench:
-            source = os.path.join(args.benches, bench)
+            source = os.path.join(args.source if bench.startswith("examples/") else args.benches, bench)
             common += ["--bench", source if os.path.exists(source) else os.path.join(work, bench)]
         problems, results = [], []
         for attempt in range(2):
