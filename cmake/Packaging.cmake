@@ -11,10 +11,11 @@
 # The documentation keeps the source tree's layout, so its links between
 # files hold in the installed copy too.
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES docs/simulator.md docs/troubleshooting.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+install(FILES docs/simulator.md docs/troubleshooting.md docs/bench.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(FILES runtime/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/runtime)
 install(FILES desktop/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/desktop)
-install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples FILES_MATCHING PATTERN "*.java")
+install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
+  FILES_MATCHING PATTERN "*.java" PATTERN "*.bench.toml")
 install(FILES packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # Manual pages and the change log, compressed as Debian wants them (gzip -9n:
@@ -22,7 +23,8 @@ install(FILES packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 if(UNIX)
   find_program(MORVANE_GZIP gzip REQUIRED)
   set(compressed)
-  foreach(source docs/man/morvanedirect.1 docs/man/morvane-sim.1 docs/man/morvane-desktop.1 packaging/changelog)
+  foreach(source docs/man/morvanedirect.1 docs/man/morvane-sim.1 docs/man/morvane-desktop.1 docs/man/morvane-run.1
+                 packaging/changelog)
     get_filename_component(name ${source} NAME)
     set(copy ${CMAKE_BINARY_DIR}/packaging/${name})
     add_custom_command(
@@ -52,7 +54,9 @@ the program sends back, uncaught exceptions with their source file and
 line, and passes typed keys to the program.
 
 The package holds morvanedirect; morvane-sim, a simulated module that
-needs no board; morvane-desktop, which runs a program on a desktop Java
+needs no board; morvane-run, which runs a program on the simulated module
+with scripted inputs as a test and writes its pins as a waveform;
+morvane-desktop, which runs a program on a desktop Java
 VM; the Java class library programs are compiled against, with its
 sources; manual pages, the user's guide, a troubleshooting guide and
 examples.]])

@@ -34,13 +34,16 @@ trap 'rm -rf "$work"' EXIT
 
 # What the tree must hold, relative to its prefix.
 shipped=(
-  bin/morvanedirect bin/morvane-sim bin/morvane-desktop
+  bin/morvanedirect bin/morvane-sim bin/morvane-run bin/morvane-desktop
   share/morvane/lib/java/lang/Object.class share/morvane/lib/tolve/core/CPU.class
   share/morvane/src/java/lang/Object.java share/morvane/src/tolve/core/CPU.java
   share/morvane/desktop/tolve/core/CPU.class share/morvane/desktop/morvane/desktop/DesktopLauncher.class
   share/doc/morvane/README.md share/doc/morvane/runtime/README.md share/doc/morvane/docs/simulator.md
   share/doc/morvane/docs/troubleshooting.md share/doc/morvane/examples/Hello.java
+  share/doc/morvane/docs/bench.md share/doc/morvane/examples/Blink.bench.toml
+  share/doc/morvane/examples/bench/Button.java share/doc/morvane/examples/bench/Button.bench.toml
   share/man/man1/morvanedirect.1.gz share/man/man1/morvane-sim.1.gz share/man/man1/morvane-desktop.1.gz
+  share/man/man1/morvane-run.1.gz
 )
 
 check_tree() {
@@ -58,6 +61,9 @@ check_tree() {
   mkdir -p "$classes"
   ecj -1.3 -target 1.1 -g -nowarn -bootclasspath "$root/share/morvane/lib" -d "$classes" \
     "$root"/share/doc/morvane/examples/*.java
+  # The headless runner from the tree alone: a program that ends passes.
+  "$root/bin/morvane-run" --path "$classes;$root/share/morvane/lib" --expect-text "Hello" Hello >/dev/null ||
+    { echo "morvane-run did not pass Hello in $root" >&2; return 1; }
   for source in "$root"/share/doc/morvane/examples/*.java; do
     local program input=()
     program=$(basename "$source" .java)

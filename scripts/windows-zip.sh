@@ -20,7 +20,7 @@ trap 'rm -rf "$work"' EXIT
 # cmake unpacks zips itself: no unzip program needed.
 (cd "$work" && cmake -E tar xf "$zip")
 root=$(ls -d "$work"/morvane-*)
-for file in bin/morvanedirect.exe bin/morvane-sim.exe share/morvane/lib/java/lang/Object.class \
+for file in bin/morvanedirect.exe bin/morvane-sim.exe bin/morvane-run.exe share/morvane/lib/java/lang/Object.class \
             share/morvane/lib/tolve/core/CPU.class share/doc/morvane/README.md \
             share/doc/morvane/docs/troubleshooting.md share/doc/morvane/examples/Hello.java; do
   [ -e "$root/$file" ] || { echo "missing from the zip: $file" >&2; exit 1; }

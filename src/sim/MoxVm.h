@@ -2,12 +2,15 @@
 
 #include "sim/Board.h"
 #include "sim/MoxHeader.h"
+#include "sim/PinStimulus.h"
+#include "sim/VcdTrace.h"
 #include "sim/VmFault.h"
 #include "sim/VmHeap.h"
 #include "sim/VmMemory.h"
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <vector>
@@ -107,6 +110,18 @@ public:
     // A full collection now; tests use it to look at what stays alive.
     void CollectGarbage();
 
+    // The world outside the pins (MoxVmPins.cpp). Without one, or while it
+    // drives nothing, the pins behave as on a bare board. It must outlive
+    // the machine.
+    void AttachStimulus(const PinStimulus* world) { world_ = world; }
+    // Records every pin's level and direction from now on; the caller keeps
+    // the trace open while the machine runs and syncs it before closing.
+    void AttachTrace(VcdTrace* trace);
+    // Writes what the pins did up to the machine's clock.
+    void SyncTrace();
+    // A pin's level now, whoever drives it (a transmitter's frames too).
+    bool PinLevelNow(int pin) const { return PinLevelAt(pin, nowUs_, true); }
+
 private:
     struct Frame {
         uint16_t slot;        // method-table slot of the method
@@ -167,7 +182,18 @@ private:
     void BuildNativeTable();
     void CallNative(uint16_t index, uint32_t arguments, uint16_t callPc);
     void BackgroundWork();
-    bool PinLevel(int pin) const;
+    bool PinLevel(int pin) const { return PinLevelAt(pin, nowUs_, false); }
+    // The level `pin` has at `atUs` with the peripherals and latches as they
+    // are now; `withFrames` adds a transmitter's frames, which the program
+    // itself never sees.
+    bool PinLevelAt(int pin, int64_t atUs, bool withFrames) const;
+    // The first time after `afterUs` at which that level may change.
+    int64_t NextPinChange(int pin, int64_t afterUs) const;
+    // When `pin`, an input, next reaches `level` after `afterUs`, before
+    // `endUs`; -1 when it does not.
+    int64_t NextInputLevel(int pin, bool level, int64_t afterUs, int64_t endUs) const;
+    void ReceiveFrames(int slot);
+    void ScheduleFrame(int slot, uint8_t byte);
     int ArrayLength(uint16_t array) const;
     void TakeTime(int64_t us);
     int NativeWriteRegister(const int16_t* args);
@@ -204,6 +230,20 @@ private:
     int NativeDacInstall(const int16_t* args);
     int NativeAdcInstall(const int16_t* args);
     int NativeGetByte(const int16_t* args);
+    struct TxLine {
+        int speed = 0; // baud / 100
+        int bits = 10; // start, data, stop bits
+        int64_t freeUs = 0;
+        std::deque<std::pair<int64_t, uint8_t>> frames; // start, byte
+    };
+    struct RxLine {
+        int64_t sinceUs = 0; // frames starting before the receiver ran are lost
+        int64_t doneUs = 0;  // frames ending up to here are taken
+        int speed = 0;
+        std::deque<uint8_t> buffer;
+    };
+    static constexpr size_t kRxBufferBytes = 16;
+
     // A native that blocks leaves no result yet: it comes with ProvideKey.
     static constexpr int kNoResultYet = 0x10000;
 
@@ -236,4 +276,10 @@ private:
     std::map<uint16_t, uint16_t> throwOrigin_;
     uint16_t uncaughtClass_ = 0;
     uint16_t uncaughtPc_ = 0;
+
+    const PinStimulus* world_ = nullptr;
+    VcdTrace* trace_ = nullptr;
+    int64_t tracedUs_ = 0;
+    std::array<TxLine, Board::kSlots> tx_{};
+    std::array<RxLine, Board::kSlots> rx_{};
 };

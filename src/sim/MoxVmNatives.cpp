@@ -84,12 +84,16 @@ void MoxVm::CallNative(uint16_t index, uint32_t arguments, uint16_t callPc)
     for (uint32_t i = arguments; i > 0; --i)
         args[i - 1] = PopInt();
     pc_ = callPc + 3u;
+    // The pins kept their levels since the last native: they go on the
+    // trace before this one changes anything.
+    SyncTrace();
     // The firmware's background work runs between native calls at the
     // latest: the transmit queues empty, converters take a new reading.
     BackgroundWork();
     int result = (this->*native.run)(args);
     if (native.returnsValue && result != kNoResultYet)
         Push(static_cast<uint16_t>(result));
+    SyncTrace();
 }
 
 void MoxVm::ProvideKey(int key)
@@ -106,8 +110,12 @@ void MoxVm::ProvideKey(int key)
 
 void MoxVm::TakeTime(int64_t us)
 {
-    if (us > 0)
-        nowUs_ += us;
+    if (us <= 0)
+        return;
+    // What the native changed so far holds from now: the trace sees it
+    // before the clock jumps.
+    SyncTrace();
+    nowUs_ += us;
 }
 
 int MoxVm::ArrayLength(uint16_t array) const
@@ -115,35 +123,6 @@ int MoxVm::ArrayLength(uint16_t array) const
     if (array == 0)
         return -1;
     return static_cast<int16_t>(memory_->Read16(array + 2u));
-}
-
-void MoxVm::BackgroundWork()
-{
-    for (int i = 0; i < Board::kSlots; ++i) {
-        const Board::Slot& slot = board_.SlotAt(i);
-        if (slot.kind == Board::Peripheral::UartTx && ArrayLength(slot.array) >= 2) {
-            // Nothing listens on a bare board: every queued byte is sent.
-            memory_->Write8(slot.array + 4u, memory_->Read8(slot.array + 5u));
-        } else if (slot.kind == Board::Peripheral::Adc && ArrayLength(slot.array) >= 1) {
-            memory_->Write8(slot.array + 4u, PinLevel(slot.pin) ? 255 : 0);
-        }
-    }
-}
-
-bool MoxVm::PinLevel(int pin) const
-{
-    if (!Board::ValidPin(pin))
-        return false;
-    for (int i = 0; i < Board::kSlots; ++i) {
-        const Board::Slot& slot = board_.SlotAt(i);
-        if (slot.pin != pin)
-            continue;
-        if (slot.kind == Board::Peripheral::Pwm)
-            return Board::PwmLevel(slot, nowUs_);
-        if (slot.kind == Board::Peripheral::Dac)
-            return ArrayLength(slot.array) >= 1 && memory_->Read8(slot.array + 4u) >= 128;
-    }
-    return board_.Level(pin);
 }
 
 int MoxVm::NativeWriteRegister(const int16_t* args)
@@ -181,33 +160,12 @@ int MoxVm::NativeMessage(const int16_t* args)
     return 0;
 }
 
-int MoxVm::NativeCount(const int16_t* args)
-{
-    board_.MakeInput(args[0]);
-    TakeTime(Duration(args[1], kUnitUs));
-    return 0; // no edges on a bare board
-}
-
-int MoxVm::NativeRcTime(const int16_t* args)
-{
-    board_.MakeInput(args[0]);
-    if (PinLevel(args[0]) != Flag(args[2]))
-        return 0;
-    TakeTime(Duration(args[1], kFineUnitUs));
-    return -1;
-}
-
-int MoxVm::NativePulseIn(const int16_t* args)
-{
-    board_.MakeInput(args[0]);
-    TakeTime(Duration(args[1], kFineUnitUs));
-    return -1;
-}
-
 int MoxVm::NativePulseOut(const int16_t* args)
 {
-    board_.Drive(args[0], PinLevel(args[0]));
+    bool level = PinLevel(args[0]);
+    board_.Drive(args[0], !level);
     TakeTime(Duration(args[1], kFineUnitUs));
+    board_.Drive(args[0], level);
     return 0;
 }
 
@@ -236,11 +194,15 @@ int MoxVm::NativeShiftOut(const int16_t* args)
     uint16_t value = static_cast<uint16_t>(args[4]);
     board_.MakeOutput(args[0]);
     board_.Drive(args[1], false);
-    if (bits > 0) {
-        int last = lsbFirst ? bits - 1 : 0;
-        board_.Drive(args[0], (value >> last & 1) != 0);
+    // Bit by bit, so that a trace shows the data and each clock pulse.
+    for (int i = 0; i < bits; ++i) {
+        int bit = lsbFirst ? i : bits - 1 - i;
+        board_.Drive(args[0], (value >> bit & 1) != 0);
+        TakeTime(kFineUnitUs);
+        board_.Drive(args[1], true);
+        TakeTime(kFineUnitUs);
+        board_.Drive(args[1], false);
     }
-    TakeTime(2 * kFineUnitUs * bits);
     return 0;
 }
 
@@ -253,6 +215,9 @@ int MoxVm::NativeUninstall(const int16_t* args)
         // A converter's pin keeps the level it showed last.
         if (slot.kind == Board::Peripheral::Dac)
             board_.Drive(slot.pin, PinLevel(slot.pin));
+        // Frames not yet on the line when the transmitter stops never go out.
+        tx_[static_cast<size_t>(args[0])] = TxLine{};
+        rx_[static_cast<size_t>(args[0])] = RxLine{};
     }
     board_.Release(args[0], nowUs_);
     return 0;
@@ -297,28 +262,6 @@ int MoxVm::NativeEeWrite(const int16_t* args)
     TakeTime(kEepromWriteUs);
     return 1;
 }
-
-int MoxVm::NativeTxInit(const int16_t* args)
-{
-    if (board_.Start(args[0], Board::Peripheral::UartTx)) {
-        Board::Slot& slot = board_.SlotAt(args[0]);
-        slot.pin = args[1];
-        slot.array = static_cast<uint16_t>(args[4]);
-        board_.Drive(args[1], true); // idle high
-    }
-    return 0;
-}
-
-int MoxVm::NativeRxInit(const int16_t* args)
-{
-    if (board_.Start(args[0], Board::Peripheral::UartRx)) {
-        board_.SlotAt(args[0]).pin = args[1];
-        board_.MakeInput(args[1]);
-    }
-    return 0;
-}
-
-int MoxVm::NativeRxRead(const int16_t*) { return -1; } // nothing is ever received
 
 int MoxVm::NativeReturnTwo(const int16_t*) { return board_.SecondResult(); }
 

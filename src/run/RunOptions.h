@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The command line of morvane-run.
+struct RunOptions {
+    enum Outcome : uint8_t { ocRun, ocUsage, ocError } outcome = ocRun;
+    std::string error;            // the usage error's text line
+    std::string classPath, mainClass, benchFile, traceFile, keysFile, junitFile;
+    std::vector<std::string> expectTexts, failTexts;
+    int64_t timeoutUs = 10'000'000; // module time; 0: none
+    uint32_t ramBytes = 0;           // 0: the simulator's default
+    int jdwpPort = -1;               // reserved for a later debugger option; not parsed yet
+};
+
+RunOptions ParseRunOptions(const std::vector<std::string>& args);
+
+// The usage text, to standard output like the other programs' usage.
+void PrintRunUsage();
