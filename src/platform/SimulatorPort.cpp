@@ -8,7 +8,9 @@
 //
 // "sim:OPTIONS" passes options on, comma-separated: "pace" (keep the timing
 // of the 28,800 baud line and the module's clock), "memory=BYTES" (the
-// module's RAM) and the simulator's faults as NAME=VALUE ("drop-ack=3").
+// module's RAM), "bench=FILE" and "trace=FILE" (a bench around the program
+// and a trace of its pins) and the simulator's faults as NAME=VALUE
+// ("drop-ack=3").
 
 #include "platform/ChildProcess.h"
 #include "platform/SerialPort.h"
@@ -71,6 +73,9 @@ bool SimulatorArguments(const std::string& options, std::vector<std::string>& ar
                    std::isdigit(static_cast<unsigned char>(option[7]))) {
             args.push_back("--memory");
             args.push_back(option.substr(7));
+        } else if ((option.compare(0, 6, "bench=") == 0 || option.compare(0, 6, "trace=") == 0) && option.size() > 6) {
+            args.push_back("--" + option.substr(0, 5));
+            args.push_back(option.substr(6));
         } else if (IsFaultOption(option, name, value)) {
             args.push_back("--" + name);
             args.push_back(value);

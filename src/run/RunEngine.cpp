@@ -1,6 +1,7 @@
 #include "run/RunEngine.h"
 
 #include "bench/BenchRunner.h"
+#include "bench/BenchSession.h"
 #include "device/ProgramMap.h"
 #include "device/TSXComm.h"
 #include "driver/Console.h"
@@ -78,17 +79,6 @@ private:
     TSXComm comm_;
     const ProgramMap* program_;
     std::string text_;
-};
-
-class VmPins final : public BenchPins {
-public:
-    VmPins(const MoxVm& vm, const Board& board) : vm_(vm), board_(board) {}
-    bool Level(int pin) const override { return vm_.PinLevelNow(pin); }
-    bool IsOutput(int pin) const override { return board_.IsOutput(pin); }
-
-private:
-    const MoxVm& vm_;
-    const Board& board_;
 };
 
 // Keys for Terminal.getByte: a keys file's bytes, else standard input's
@@ -175,7 +165,7 @@ struct Outcome {
     std::string message;
 };
 
-Outcome Play(MoxVm& vm, BenchRunner& bench, KeySource& keys, const ListenerLink& link, const VmPins& pins,
+Outcome Play(MoxVm& vm, BenchRunner& bench, KeySource& keys, const ListenerLink& link, const BenchPins& pins,
              int64_t timeoutUs, const ProgramMap* program)
 {
     using Verdict = BenchRunner::Verdict;
@@ -263,7 +253,7 @@ int RunProgramOnBench(const RunOptions& options)
     if (trace.IsOpen())
         vm.AttachTrace(&trace);
     BenchRunner bench(script, world, options.expectTexts, options.failTexts);
-    VmPins pins(vm, board);
+    VmBenchPins pins(vm, board);
 
     Outcome outcome = Play(vm, bench, keys, link, pins, timeoutUs, image.program);
     std::fflush(ConsoleStream());

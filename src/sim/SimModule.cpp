@@ -45,7 +45,11 @@ std::string Hex(uint32_t value)
 
 SimModule::SimModule(const Options& options) : options_(options), program_(kProgramEepromBytes, 0xFF) {}
 
-SimModule::~SimModule() = default;
+SimModule::~SimModule()
+{
+    if (vm_ && options_.watcher != nullptr)
+        options_.watcher->ProgramLeaving(*vm_);
+}
 
 void SimModule::PowerOn(int64_t nowMs)
 {
@@ -121,7 +125,12 @@ void SimModule::EndStartUp(bool pinged)
     mode_ = Mode::mdRunning;
     programStartMs_ = nowMs_;
     stopNoted_ = false;
+    if (vm_ && options_.watcher != nullptr)
+        options_.watcher->ProgramLeaving(*vm_);
     vm_ = std::make_unique<MoxVm>(program_, programLength_, options_.ramBytes, board_, static_cast<VmLink&>(*this));
+    programText_.clear();
+    if (options_.watcher != nullptr)
+        options_.watcher->ProgramStarted(*vm_, board_);
     std::string ram;
     if (vm_->RamBytes() < options_.ramBytes)
         ram = ", " + std::to_string(vm_->RamBytes()) + " bytes of RAM: what fits below 64 KiB";
@@ -131,6 +140,8 @@ void SimModule::EndStartUp(bool pinged)
 
 void SimModule::StopProgram()
 {
+    if (vm_ && options_.watcher != nullptr)
+        options_.watcher->ProgramLeaving(*vm_);
     vm_.reset();
     noHostAnswerMs_ = -1;
 }
@@ -171,7 +182,14 @@ void SimModule::Run(int64_t nowMs)
     if (mode_ != Mode::mdRunning || !vm_ || vm_->GetState() != MoxVm::State::vsRunning || OutputBlocked())
         return;
     int64_t untilUs = options_.paced ? (nowMs - programStartMs_) * 1000 : INT64_MAX;
+    if (options_.watcher != nullptr)
+        untilUs = std::min(untilUs, std::max(options_.watcher->NextCheckUs(), vm_->NowUs() + 1));
     vm_->Run(kSliceInstructions, untilUs);
+    if (options_.watcher != nullptr) {
+        options_.watcher->Watch(*vm_, programText_);
+        for (std::string& text : options_.watcher->TakeNotices())
+            notices_.push_back({std::move(text), false});
+    }
     NoteProgramStop();
 }
 
@@ -264,6 +282,8 @@ void SimModule::SendStuffed(uint8_t byte)
 
 void SimModule::SendMessage(uint8_t kind, const uint8_t* bytes, size_t size)
 {
+    if (kind == 3 && options_.watcher != nullptr)
+        programText_.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(std::find(bytes, bytes + size, 0) - bytes));
     Send(kMessage);
     SendStuffed(kind);
     for (size_t i = 0; i < size; ++i)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sim/Board.h"
+#include "sim/ModuleWatcher.h"
 #include "sim/MoxVm.h"
 #include "sim/SimFaults.h"
 
@@ -41,6 +42,9 @@ public:
         // time never runs ahead of the caller's clock.
         bool paced = false;
         SimFaults faults;
+        // A bench and trace around every program the module runs; it must
+        // outlive the module.
+        ModuleWatcher* watcher = nullptr;
     };
 
     static constexpr int64_t kStartUpWindowMs = 400;
@@ -168,4 +172,5 @@ private:
     int64_t carriedBytes_ = 0; // to the host since the last start-up
     std::vector<Notice> notices_;
     bool poweringOn_ = false;
+    std::string programText_; // for the watcher: what the running program printed
 };

@@ -71,6 +71,10 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args)
             if (!hasValue)
                 return Failed(arg);
             options.imageFile = args[++i];
+        } else if (arg == "--bench" || arg == "--trace") {
+            if (!hasValue || args[i + 1].empty())
+                return Failed(arg);
+            (arg == "--bench" ? options.benchFile : options.traceFile) = args[++i];
         } else if (arg == "--pace") {
             options.paced = true;
         } else if (arg == "--exit-on-eof") {
@@ -112,6 +116,11 @@ void PrintSimUsage()
         "                 (4096 to 49152, default 16384).\n",
         "   --image <file> Start with this .mox image in EEPROM, as if downloaded.\n",
         "   --exit-on-eof End when standard input ends.\n",
+        "   --bench <file> Drive the pins of every program that starts by this\n",
+        "                 bench file (docs/bench.md); its results go to standard\n",
+        "                 error and the exit code is morvane-run's.\n",
+        "   --trace <file.vcd> Write the pins' levels and directions as a value\n",
+        "                 change dump in module time.\n",
         "   --help        Display this help message\n",
         "\n",
         "   Faults, to see how a host copes:\n",

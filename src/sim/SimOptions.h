@@ -18,6 +18,8 @@ struct SimOptions {
     uint32_t ramBytes = 0;   // 0: the module's default
     std::string imageFile;   // a .mox image the EEPROM holds at power-on
     bool exitOnEof = false;  // end when standard input ends
+    std::string benchFile;   // a bench around every program the module runs
+    std::string traceFile;   // the pins' trace (VCD)
     SimFaults faults;
 };
 

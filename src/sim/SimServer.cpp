@@ -135,7 +135,7 @@ std::unique_ptr<SimLine> OpenLine(const SimOptions& options, SimModule& module, 
 
 } // namespace
 
-int RunSimulator(const std::vector<std::string>& args)
+int RunSimulator(const std::vector<std::string>& args, const WatcherFactory& makeWatcher)
 {
     SimOptions options = ParseSimOptions(args);
     if (options.outcome == SimOptions::ocUsage) {
@@ -149,7 +149,19 @@ int RunSimulator(const std::vector<std::string>& args)
         return 1;
     }
 
+    std::unique_ptr<ModuleWatcher> watcher;
+    if (!options.benchFile.empty() || !options.traceFile.empty()) {
+        std::string error = "--bench and --trace are not available in this build";
+        if (makeWatcher)
+            watcher = makeWatcher(options.benchFile, options.traceFile, error);
+        if (!watcher) {
+            PrintNotice(error);
+            return 2;
+        }
+    }
+
     SimModule::Options moduleOptions;
+    moduleOptions.watcher = watcher.get();
     moduleOptions.paced = options.paced;
     moduleOptions.faults = options.faults;
     if (options.ramBytes != 0)
@@ -177,5 +189,5 @@ int RunSimulator(const std::vector<std::string>& args)
         EError(ecIDE, 6, options.ptyPath).Print(false);
         return 1;
     }
-    return 0;
+    return watcher && !options.benchFile.empty() ? watcher->ExitCode() : 0;
 }

@@ -51,6 +51,7 @@ bool VcdTrace::Open(const std::string& path, int& error)
 
 void VcdTrace::Write(int64_t atUs, char value, char id)
 {
+    atUs += baseUs_;
     if (atUs > lastUs_) {
         lastUs_ = atUs;
         buffer_ += '#';
@@ -91,7 +92,7 @@ void VcdTrace::Flush()
 {
     if (buffer_.empty() || !file_)
         return;
-    if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_.get()) != buffer_.size())
+    if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_.get()) != buffer_.size() || std::fflush(file_.get()) != 0)
         writeFailed_ = true;
     buffer_.clear();
 }
@@ -100,6 +101,7 @@ bool VcdTrace::Close(int64_t endUs, int& error)
 {
     if (!file_)
         return true;
+    endUs += baseUs_;
     if (endUs > lastUs_) {
         lastUs_ = endUs;
         buffer_ += '#' + std::to_string(endUs) + '\n';

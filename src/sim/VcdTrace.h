@@ -29,6 +29,9 @@ public:
     void Level(int64_t atUs, int pin, bool high);
     void Direction(int64_t atUs, int pin, bool output);
     int64_t LastUs() const { return lastUs_; }
+    // Times given from now on count from `baseUs`: a module restarted by a
+    // reset goes on where the last program's trace ended.
+    void SetBaseUs(int64_t baseUs) { baseUs_ = baseUs; }
 
     // Writes `endUs` as the dump's last time and everything buffered; false
     // with the error number when the file could not take it all.
@@ -36,9 +39,12 @@ public:
 
     uint64_t Changes() const { return changes_; }
 
+    // Hands what is buffered to the system, so that a viewer sees it while
+    // the simulator goes on.
+    void Flush();
+
 private:
     void Write(int64_t atUs, char value, char id);
-    void Flush();
 
     struct FileCloser {
         void operator()(std::FILE* file) const { std::fclose(file); }
@@ -48,6 +54,7 @@ private:
     std::array<char, kPins> level_{};
     std::array<char, kPins> direction_{};
     int64_t lastUs_ = 0;
+    int64_t baseUs_ = 0;
     uint64_t changes_ = 0;
     bool writeFailed_ = false;
 };

@@ -15,6 +15,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 # name, main class, class folder ('examples' or 'fixtures'), bench in tests/fixtures/bench or None,
 # extra arguments, exit code, texts standard output must hold, texts standard error must hold,
@@ -124,6 +125,39 @@ def check_trace(check, trace, problems):
             problems.append("Blink's pin 0 direction changed at %r" % directions)
 
 
+def behind_the_line(args, work):
+    """The button bench through morvanedirect's own simulator: link, download, reset, listen. The
+    simulator's log (our standard error) has the bench's results, the trace has the lamp."""
+    trace = os.path.join(work, "line.vcd")
+    port = "sim:bench=%s,trace=%s" % (os.path.join(args.benches, "Button.bench.toml"), trace)
+    command = [args.morvanedirect, "--port", port, "--listen", "--path", args.fixtures + ";" + args.lib, "Button"]
+    try:
+        listened = subprocess.run(command, cwd=work, stdin=subprocess.DEVNULL, capture_output=True, timeout=4)
+        out, err = listened.stdout, listened.stderr
+    except subprocess.TimeoutExpired as ended:  # listening never ends by itself
+        out, err = ended.stdout or b"", ended.stderr or b""
+    out, err = out.decode("latin-1"), err.decode("latin-1")
+    problems = []
+    if "ready\npressed 1\nreleased\npressed 2\nreleased\n" not in out:
+        problems.append("the program's text is not all there")
+    if "morvane-sim: bench passed" not in err or ':7: wait-text "pressed 1" seen' not in err:
+        problems.append("the simulator's log lacks the bench's results")
+    lamp = []
+    for _ in range(40):  # the simulator flushes its trace when the bench is decided
+        lamp = [value for _, value in vcd_changes(trace, "pin2")] if os.path.exists(trace) else []
+        if len(lamp) >= 5:
+            break
+        time.sleep(0.05)
+    if lamp != [0, 1, 0, 1, 0]:
+        problems.append("pin 2 went %r" % lamp)
+    print("%s: the button bench behind the serial line" % ("FAIL" if problems else "ok"))
+    for problem in problems:
+        print("    " + problem)
+    if problems:
+        print("    standard output: %r\n    standard error: %r" % (out[-400:], err[-800:]))
+    return not problems
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--run", required=True)
@@ -134,8 +168,9 @@ def main():
     parser.add_argument("--benches", required=True)
     parser.add_argument("--lib", required=True)
     parser.add_argument("--source", required=True)
+    parser.add_argument("--morvanedirect", help="also run the button bench behind this one's simulator")
     args = parser.parse_args()
-    for option in ("run", "windows", "examples", "fixtures", "benches", "lib", "source"):
+    for option in ("run", "windows", "examples", "fixtures", "benches", "lib", "source", "morvanedirect"):
         if getattr(args, option):
             setattr(args, option, os.path.abspath(getattr(args, option)))
     work = tempfile.mkdtemp(prefix="bench-runs-")
@@ -181,6 +216,8 @@ def main():
         if problems:
             print("    standard output: %r\n    standard error: %r" % (out[:400], err[:600]))
         failures += bool(problems)
+    if args.morvanedirect:
+        failures += not behind_the_line(args, work)
     shutil.rmtree(work, ignore_errors=True)
     print("%d of %d rows failed" % (failures, len(ROWS)))
     return 1 if failures else 0

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 namespace {
@@ -89,6 +90,62 @@ TEST(NativesTest, ResultsAndTimeOfSingleCalls)
         if (c.returnsValue) {
             EXPECT_EQ(machine.Static(2), c.result) << c.name;
         }
+        int64_t instructionsUs = static_cast<int64_t>(machine.vm->Instructions()) * MoxVm::kInstructionUs;
+        EXPECT_EQ(machine.vm->NowUs() - instructionsUs, c.takesUs) << c.name;
+    }
+}
+
+// The same natives with a bench's world on the pins: results come from the
+// levels over the call's whole window, put in before the machine gets there.
+// The same natives with a bench's world on the pins: results come from the
+// levels over the call's whole window, put in before the machine gets there.
+// The world is given relative to the call (`t`: when it is made).
+struct WorldCase {
+    const char* name;
+    const char* native;
+    std::vector<int> args;
+    std::function<void(PinStimulus&, int64_t t)> world;
+    int result;
+    int64_t takesUs;
+};
+
+TEST(NativesTest, TheWorldOnThePins)
+{
+    using W = PinStimulus;
+    const WorldCase cases[] = {
+        {"a pin held high reads high", "CPU.readPin", {8}, [](W& w, int64_t t) { w.SetLevel(8, t, true); }, 1, 0},
+        {"a level set later is not seen yet", "CPU.readPin", {8}, [](W& w, int64_t t) { w.SetLevel(8, t + 1, true); }, 0, 0},
+        {"rising edges of a 1 kHz wave in 10 ms", "CPU.count", {4, 100, 1},
+         [](W& w, int64_t t) { w.Wave(4, t + 1, 1000, 300); }, 10, 10000},
+        {"falling edges too", "CPU.count", {4, 100, 0}, [](W& w, int64_t t) { w.Wave(4, t + 1, 1000, 300); }, 10, 10000},
+        {"pulseIn measures a pulse that comes later", "CPU.pulseIn", {3, 1000, 1},
+         [](W& w, int64_t t) { w.Pulse(3, t + 2000, true, 1500); }, 150, 3500},
+        {"pulseIn misses a pulse that ends after its time-out", "CPU.pulseIn", {3, 300, 1},
+         [](W& w, int64_t t) { w.Pulse(3, t + 2000, true, 1500); }, -1, 3000},
+        {"pulseIn waits for the change to the state", "CPU.pulseIn", {3, 1000, 1},
+         [](W& w, int64_t t) { w.Pulse(3, t - 5, true, 400); }, -1, 10000},
+        {"rcTime takes the bench's time", "CPU.rcTime", {5, 1000, 0}, [](W& w, int64_t) { w.Rc(5, 0, 1200); }, 120, 1200},
+        {"rcTime longer than its time-out", "CPU.rcTime", {5, 100, 0}, [](W& w, int64_t) { w.Rc(5, 0, 1200); }, -1, 1000},
+        {"rcTime until the pin leaves the state", "CPU.rcTime", {5, 1000, 0},
+         [](W& w, int64_t t) { w.SetLevel(5, t + 700, true); }, 70, 700},
+        {"a frame's start bit reads low", "CPU.readPin", {7},
+         [](W& w, int64_t t) { w.Uart(7, t - 110, 9600, {0x55}); }, 0, 0},
+        {"its first data bit high", "CPU.readPin", {7},
+         [](W& w, int64_t t) { w.Uart(7, t - 210, 9600, {0x55}); }, 1, 0},
+    };
+    for (const WorldCase& c : cases) {
+        NativeProgram natives;
+        MoxCode code;
+        natives.Call(code, c.native, c.args);
+        code.Store(2);
+        code.Op(tReturn);
+        Machine machine(natives.program.Build(code));
+        PinStimulus world;
+        // The arguments' pushes and the call come first.
+        c.world(world, static_cast<int64_t>(c.args.size() + 1) * MoxVm::kInstructionUs);
+        machine.vm->AttachStimulus(&world);
+        ASSERT_EQ(machine.Run(), MoxVm::State::vsEnded) << c.name;
+        EXPECT_EQ(machine.Static(2), c.result) << c.name;
         int64_t instructionsUs = static_cast<int64_t>(machine.vm->Instructions()) * MoxVm::kInstructionUs;
         EXPECT_EQ(machine.vm->NowUs() - instructionsUs, c.takesUs) << c.name;
     }
