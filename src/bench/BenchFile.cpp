@@ -239,7 +239,8 @@ BenchStep StepReader::Step(const toml::table& table, int line)
     for (const auto& [key, node] : entries) {
         const std::string_view name = key->str();
         if (name != schema->name && !Contains(schema->required, name) && !Contains(schema->optional, name))
-            Fail(line, "unknown key " + Quoted(name) + " in a " + schema->name + " step");
+            Fail(std::max(line, static_cast<int>(key->source().begin.line)),
+                 "unknown key " + Quoted(name) + " in a " + schema->name + " step");
     }
     for (const char* required : schema->required)
         if (!table.contains(required))

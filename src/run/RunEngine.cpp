@@ -33,7 +33,6 @@ constexpr size_t kBlockData = 16;
 // instructions alone do not bound it).
 constexpr uint64_t kSliceInstructions = 100;
 constexpr int64_t kSliceUs = 1000;
-constexpr int64_t kDefaultTimeoutUs = 10'000'000;
 // Framing of a module message, as the module puts it on the line.
 constexpr uint8_t kFlag = 0x7E;
 constexpr uint8_t kEscape = 0x7D;
@@ -241,7 +240,7 @@ int RunProgramOnBench(const RunOptions& options)
 
     // A bench's own time-out stands unless the command line chose another.
     int64_t timeoutUs = options.timeoutUs;
-    if (script.timeoutUs >= 0 && options.timeoutUs == kDefaultTimeoutUs)
+    if (script.timeoutUs >= 0 && !options.timeoutGiven)
         timeoutUs = script.timeoutUs;
 
     uint32_t length = 0;

@@ -83,6 +83,7 @@ RunOptions ParseRunOptions(const std::vector<std::string>& args)
             options.failTexts.push_back(value);
         } else if (arg == "--timeout") {
             options.timeoutUs = value == "0" ? 0 : ParseModuleTimeUs(value);
+            options.timeoutGiven = true;
             if (options.timeoutUs < 0)
                 return Failed("--timeout expects a module time such as 10s, 500ms or 200us (0 for none), not '" +
                               value + "'.");

@@ -11,6 +11,7 @@ struct RunOptions {
     std::string classPath, mainClass, benchFile, traceFile, keysFile, junitFile;
     std::vector<std::string> expectTexts, failTexts;
     int64_t timeoutUs = 10'000'000; // module time; 0: none
+    bool timeoutGiven = false;       // --timeout was given: it overrides a bench file's `timeout`
     uint32_t ramBytes = 0;           // 0: the simulator's default
     int jdwpPort = -1;               // reserved for a later debugger option; not parsed yet
 };

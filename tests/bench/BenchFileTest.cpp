@@ -38,6 +38,8 @@ TEST(BenchFileTest, MalformedFilesNameTheLineAndTheMistake)
         {"unknown key", "steps = [\n\n { pulse = 3, level = 1, widht = \"1ms\" } ]", 3,
          "unknown key \"widht\" in a pulse step"},
         {"missing key", "steps = [ { pulse = 3, level = 1 } ]", 1, "a pulse step needs \"width\""},
+        {"unknown key in a longhand step", "[[steps]]\npulse = 3\nlevel = 1\n\nwidth = \"1ms\"\nhigh = 1\n", 6,
+         "unknown key \"high\" in a pulse step"},
         {"pin as text", "steps = [ { set-pin = \"8\", level = 1 } ]", 1, "\"set-pin\" must be a whole number 0..15"},
         {"pin out of range", "steps = [\n { set-pin = 16, level = 1 } ]", 2, "\"set-pin\" is 16, out of range 0..15"},
         {"negative pin", "steps = [ { expect-pin = -1, level = 0 } ]", 1, "\"expect-pin\" is -1, out of range 0..15"},

@@ -15,42 +15,44 @@ TEST(RunOptionsTest, ParsesOrSaysWhatIsWrong)
         RunOptions::Outcome outcome;
         std::string error;
         int64_t timeoutUs;
+        bool timeoutGiven;
         uint32_t ramBytes;
     };
     const Case cases[] = {
-        {"nothing: the usage", {}, RunOptions::ocUsage, "", 10'000'000, 0},
-        {"help after other words", {"--bench", "b.toml", "-h"}, RunOptions::ocUsage, "", 10'000'000, 0},
-        {"a main class alone", {"Blink"}, RunOptions::ocRun, "", 10'000'000, 0},
-        {"no time-out", {"--timeout", "0", "Blink"}, RunOptions::ocRun, "", 0, 0},
-        {"a time-out with decimals", {"Blink", "--timeout", "1.5s"}, RunOptions::ocRun, "", 1'500'000, 0},
+        {"nothing: the usage", {}, RunOptions::ocUsage, "", 10'000'000, false, 0},
+        {"help after other words", {"--bench", "b.toml", "-h"}, RunOptions::ocUsage, "", 10'000'000, false, 0},
+        {"a main class alone", {"Blink"}, RunOptions::ocRun, "", 10'000'000, false, 0},
+        {"no time-out", {"--timeout", "0", "Blink"}, RunOptions::ocRun, "", 0, true, 0},
+        {"a time-out with decimals", {"Blink", "--timeout", "1.5s"}, RunOptions::ocRun, "", 1'500'000, true, 0},
         {"a time-out without unit", {"--timeout", "10", "Blink"}, RunOptions::ocError,
-         "--timeout expects a module time such as 10s, 500ms or 200us (0 for none), not '10'.", 10'000'000, 0},
-        {"the least memory", {"--memory", "4096", "Blink"}, RunOptions::ocRun, "", 10'000'000, 4096},
-        {"the most memory", {"--memory", "49152", "Blink"}, RunOptions::ocRun, "", 10'000'000, 49152},
+         "--timeout expects a module time such as 10s, 500ms or 200us (0 for none), not '10'.", 10'000'000, false, 0},
+        {"the least memory", {"--memory", "4096", "Blink"}, RunOptions::ocRun, "", 10'000'000, false, 4096},
+        {"the most memory", {"--memory", "49152", "Blink"}, RunOptions::ocRun, "", 10'000'000, false, 49152},
         {"memory below a module's", {"--memory", "4095", "Blink"}, RunOptions::ocError,
-         "--memory expects 4096 to 49152 bytes, not '4095'.", 10'000'000, 0},
+         "--memory expects 4096 to 49152 bytes, not '4095'.", 10'000'000, false, 0},
         {"memory beyond the address space", {"--memory", "49153", "Blink"}, RunOptions::ocError,
-         "--memory expects 4096 to 49152 bytes, not '49153'.", 10'000'000, 0},
+         "--memory expects 4096 to 49152 bytes, not '49153'.", 10'000'000, false, 0},
         {"memory in kilobytes", {"--memory", "16k", "Blink"}, RunOptions::ocError,
-         "--memory expects 4096 to 49152 bytes, not '16k'.", 10'000'000, 0},
+         "--memory expects 4096 to 49152 bytes, not '16k'.", 10'000'000, false, 0},
         {"an unknown option", {"Blink", "--fast"}, RunOptions::ocError, "Unknown option on command line: '--fast'.",
-         10'000'000, 0},
+         10'000'000, false, 0},
         {"a debugger port, not yet", {"--jdwp", "8000", "Blink"}, RunOptions::ocError,
-         "Unknown option on command line: '--jdwp'.", 10'000'000, 0},
+         "Unknown option on command line: '--jdwp'.", 10'000'000, false, 0},
         {"a value missing at the end", {"Blink", "--bench"}, RunOptions::ocError, "--bench expects a value.",
-         10'000'000, 0},
+         10'000'000, false, 0},
         {"an empty text", {"--expect-text", "", "Blink"}, RunOptions::ocError,
-         "--expect-text expects a value that is not empty.", 10'000'000, 0},
-        {"an empty class path is a class path", {"--path", "", "Blink"}, RunOptions::ocRun, "", 10'000'000, 0},
-        {"no main class", {"--bench", "b.toml"}, RunOptions::ocError, "The main class is missing.", 10'000'000, 0},
+         "--expect-text expects a value that is not empty.", 10'000'000, false, 0},
+        {"an empty class path is a class path", {"--path", "", "Blink"}, RunOptions::ocRun, "", 10'000'000, false, 0},
+        {"no main class", {"--bench", "b.toml"}, RunOptions::ocError, "The main class is missing.", 10'000'000, false, 0},
         {"two main classes", {"Blink", "Echo"}, RunOptions::ocError,
-         "One main class only: 'Blink' and 'Echo' were given.", 10'000'000, 0},
+         "One main class only: 'Blink' and 'Echo' were given.", 10'000'000, false, 0},
     };
     for (const Case& c : cases) {
         const RunOptions options = ParseRunOptions(c.args);
         EXPECT_EQ(options.outcome, c.outcome) << c.name;
         EXPECT_EQ(options.error, c.error) << c.name;
         EXPECT_EQ(options.timeoutUs, c.timeoutUs) << c.name;
+        EXPECT_EQ(options.timeoutGiven, c.timeoutGiven) << c.name;
         EXPECT_EQ(options.ramBytes, c.ramBytes) << c.name;
         EXPECT_EQ(options.jdwpPort, -1) << c.name;
     }

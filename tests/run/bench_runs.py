@@ -53,6 +53,10 @@ ROWS = [
      ["ready\n"], ["WrongPin.bench.toml:3: expect-pin 2 level 1 not met"], []),
     ("a malformed bench: nothing ran", "Button", "fixtures", "Malformed.bench.toml", [], 2,
      [], ["Malformed.bench.toml:2:"], []),
+    ("a bench's own time-out", "Forever", "fixtures", "Short.bench.toml", [], 3,
+     ["started\n"], ["time-out (200ms)"], []),
+    ("--timeout overrides the bench's, even at the default", "Forever", "fixtures", "Short.bench.toml",
+     ["--timeout", "10s"], 3, ["started\n"], ["time-out (10s)"], []),
     # The examples with the benches shipped next to them (examples/...: from the source tree).
     ("example: blink's lamp at its times", "Blink", "examples", "examples/Blink.bench.toml", [], 0,
      ["as an input it keeps its level: false\n"],
@@ -71,6 +75,7 @@ EXTRA_BENCHES = {
     "Unpressed.bench.toml": 'steps = [\n  { wait-text = "ready" },\n  { wait-text = "pressed", timeout = "200ms" },\n]\n',
     "WrongPin.bench.toml": 'steps = [\n  { wait-text = "ready" },\n  { expect-pin = 2, level = 1 },\n]\n',
     "Malformed.bench.toml": 'steps = [\n  { set-pin = 16, level = 1 },\n]\n',
+    "Short.bench.toml": 'timeout = "200ms"\n',
 }
 
 
