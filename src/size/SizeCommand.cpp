@@ -30,7 +30,7 @@ const char* const kUsage =
     "  --list <file>        also write the listing of the image to <file>: every\n"
     "                       byte with its address and meaning, the source lines\n"
     "  --mox <file>         the byte totals of a stored image instead of a link\n"
-    "  --help, -h           this text\n"
+    "  --help               this text (also -h)\n"
     "\n"
     "Exit code 0, or 1 when the link fails or passes a limit.\n";
 

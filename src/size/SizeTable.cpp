@@ -92,10 +92,13 @@ void AddMethods(std::string& text, const ClassSize& c)
         methods.push_back(&m);
     std::stable_sort(methods.begin(), methods.end(),
                      [](const MethodSize* a, const MethodSize* b) { return a->Bytes() > b->Bytes(); });
+    int width = 0;
+    for (const MethodSize* m : methods)
+        width = std::max(width, static_cast<int>(m->name.size() + 1 + m->descriptor.size()));
     Add(text, "\nmethods of %s\n", c.name.c_str());
     for (const MethodSize* m : methods) {
         const std::string name = m->name + " " + m->descriptor;
-        Add(text, "  %-44s %6d%s\n", name.c_str(), m->Bytes(), m->native ? "  native" : "");
+        Add(text, "  %-*s %6d%s\n", width, name.c_str(), m->Bytes(), m->native ? "  native" : "");
     }
 }
 
