@@ -26,7 +26,6 @@ FilePointer OpenForWriting(const char* name, const char* mode)
     return file;
 }
 
-
 std::string LabelOf(const char* className)
 {
     std::string label = className;

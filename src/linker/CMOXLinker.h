@@ -4,7 +4,6 @@
 #include "classfile/JavaClass.h"
 #include "errors/EError.h"
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -146,7 +146,12 @@ int ReportProgram(const SizeOptions& options)
     if (listing)
         WriteListing(options.listFile, listing->Text());
     ConsoleText(options.json ? SizeJson(program) : SizeTable(program));
-    return program.passedLines.empty() ? 0 : 1;
+    // The heap has no catalogue line, but a module that halts at the start
+    // fails the program as surely as a refused link.
+    for (const LimitUse& row : program.limits)
+        if (row.passed)
+            return 1;
+    return 0;
 }
 
 } // namespace
