@@ -174,6 +174,7 @@ private:
     std::vector<int32_t> classStringBytes_;
     std::vector<int> broughtInBy_;
     int loadingFor_ = -1; // the class being resolved, which loads what it names
+    bool resolvingCode_ = false;
     std::vector<StaticFieldEntry> staticFields_;
     int clinitCount_ = 0;
     std::vector<int32_t> clinitList_;

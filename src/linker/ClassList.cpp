@@ -37,8 +37,13 @@ CJavaClass* CMOXLinker::LoadClass(const std::string& name)
     javaClass->load();
     // Checked after the read, so that a broken file is reported as such even
     // when the list is full.
-    if (ClassCount() >= kMaxClasses)
+    if (ClassCount() >= kMaxClasses) {
         PassLimit(EError(ecLNK, 1, kMaxClasses), name);
+        // A class the code names is reported once more by the resolution,
+        // after the cause: a measuring link notes that line too.
+        if (resolvingCode_)
+            PassLimit(EError(ecLNK, 3, name), name);
+    }
     const int index = ClassCount();
     resolved_.push_back(false);
     stringUsesNoted_.push_back(false);

@@ -107,7 +107,9 @@ void CMOXLinker::ResolvePasses()
             // Noted apart: what the class loads grows the per-class lists.
             std::vector<uint16_t> uses;
             loadingFor_ = index;
+            resolvingCode_ = true;
             ResolveCode(*classes_[index], &uses);
+            resolvingCode_ = false;
             loadingFor_ = -1;
             stringUses_[index] = std::move(uses);
             stringUsesNoted_[index] = true;

@@ -74,9 +74,12 @@ struct ProgramSize {
     RamShare ram;
     std::vector<LimitUse> limits;
     std::vector<ClassSize> classes; // in image order
-    // Every passed limit's catalogue line in the order the link met them:
-    // a link for the module ends with the first.
+    // Every passed limit's catalogue line in the order the link met them.
     std::vector<std::string> passedLines;
+    // The lines a link for the module ends with: the first passed limit's,
+    // and for a class past the class limit that the code names, the line
+    // naming the class that follows it. Empty when the program fits.
+    std::vector<std::string> linkEndsWith;
 };
 
 // The limit row of the heap, passed below the least the module starts with.

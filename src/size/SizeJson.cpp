@@ -73,7 +73,7 @@ std::string SizeJson(const ProgramSize& program)
     Json document;
     document["schema"] = kSchema;
     document["main"] = program.mainClass;
-    document["linkEndsWith"] = program.passedLines.empty() ? Json() : Json(program.passedLines.front());
+    document["linkEndsWith"] = program.linkEndsWith;
     document["limits"] = LimitsJson(program.limits);
     Json image;
     image["bytes"] = program.imageBytes;

@@ -43,8 +43,10 @@ void AddLimits(std::string& text, const ProgramSize& program)
         if (row.passed && !row.error.empty())
             Add(text, "%-22s %s\n", "", row.error.c_str());
     }
-    if (!program.passedLines.empty())
-        Add(text, "A link for the module ends with: %s\n", program.passedLines.front().c_str());
+    if (!program.linkEndsWith.empty())
+        Add(text, "A link for the module ends with:\n");
+    for (const std::string& line : program.linkEndsWith)
+        Add(text, "  %s\n", line.c_str());
 }
 
 void AddRegions(std::string& text, const ProgramSize& program)
