@@ -4,7 +4,8 @@
 Each `<!-- size: NAME -->` marker is followed by a fenced block holding the
 report of examples/NAME.java, linked against the class library; each
 `<!-- size-list: NAME -->` marker by the first lines of main in its listing.
---update writes them into the page instead of checking them.
+--update writes them into the page instead of checking them. Every
+catalogue line the page quotes is checked against the catalogue.
 """
 import argparse
 import os
@@ -16,6 +17,31 @@ import tempfile
 BLOCK = re.compile(r"(<!-- size(-list)?: (\w+) -->\n```text\n)(.*?)(```)", re.S)
 MAIN = re.compile(r"^; \(\d+\) Method main /\* \(\)V \*/$", re.M)
 LISTED_LINES = 12
+QUOTED = re.compile(r"\[Error (\w+)-(\d{4})\] ([^`\n]*)")
+ROW = re.compile(r'\{ec(\w+), (\d+), "((?:[^"\\]|\\.)*)"')
+
+
+def catalogue_problems(text, catalogue):
+    rows = {(cat, int(num)): message for cat, num, message in ROW.findall(open(catalogue).read())}
+    problems = []
+    # A quote may run over a line end.
+    for cat, num, quoted in QUOTED.findall(re.sub(r"[ \t]*\n[ \t]*", " ", text)):
+        message = rows.get((cat, int(num)))
+        if message is None:
+            problems.append("the page quotes %s-%s, which the catalogue does not hold" % (cat, num))
+            continue
+        # An argument may be shown as its conversion or as a value; a quote may stop at "...".
+        pattern = re.escape(message).replace("%s", ".*").replace("%d", "(%d|\\d+)")
+        cut = " ..." in quoted
+        quoted = quoted.split(" ...")[0]
+        literal = message.split("%")[0]
+        if cut:
+            matches = quoted.startswith(literal) or literal.startswith(quoted)
+        else:
+            matches = re.fullmatch(pattern, quoted) is not None
+        if not matches:
+            problems.append("the page quotes %s-%s as %r; the catalogue says %r" % (cat, num, quoted, message))
+    return problems
 
 
 def report(build, source, name, listing):
@@ -42,10 +68,11 @@ def main():
     parser.add_argument("--doc", required=True)
     parser.add_argument("--build", required=True)
     parser.add_argument("--examples", required=True, help="the examples' sources")
+    parser.add_argument("--catalogue", required=True)
     parser.add_argument("--update", action="store_true")
     args = parser.parse_args()
     text = open(args.doc).read()
-    problems = []
+    problems = catalogue_problems(text, args.catalogue)
     blocks = list(BLOCK.finditer(text))
     if not blocks:
         problems.append("%s holds no example report" % args.doc)
