@@ -89,35 +89,12 @@ void WriteListing(const std::string& fileName, const std::string& text)
         throw EError(ecIDE, 17, fileName, error, SystemErrorText(error));
 }
 
-std::string TotalsTable(const ImageTotals& totals)
-{
-    std::string text = totals.fileName + "\n\n";
-    char line[160];
-    std::snprintf(line, sizeof line, "%-22s %8s %8s  %s\n", "limit", "use", "limit", "status");
-    text += line;
-    for (const LimitUse& row : totals.limits) {
-        const std::string limit = (row.atLeast ? ">=" : "") + std::to_string(row.limit);
-        std::snprintf(line, sizeof line, "%-22s %8lld %8s  %s\n", row.label.c_str(), static_cast<long long>(row.use),
-                      limit.c_str(), row.passed ? "PASSED" : "ok");
-        text += line;
-    }
-    std::snprintf(line, sizeof line,
-                  "\nimage %d bytes: header %d, class records and code %d, string index %d, strings %d\n",
-                  totals.imageBytes, totals.headerBytes, totals.classesAndCodeBytes, totals.stringIndexBytes,
-                  totals.stringBytes);
-    text += line;
-    std::snprintf(line, sizeof line, "RAM %d bytes: static fields %d, stack %d, heap %d\n", totals.ram.ram,
-                  totals.ram.staticFields, totals.ram.stack, totals.ram.heap);
-    text += line;
-    return text;
-}
-
 int ReportImage(const SizeOptions& options)
 {
     const MoxFileImage file = ReadMoxFile(options.moxFile);
     const std::vector<uint8_t> image(file.buffer.begin(), file.buffer.begin() + file.length);
     const ImageTotals totals = ReadImageTotals(options.moxFile, image);
-    ConsoleText(options.json ? SizeJson(totals) : TotalsTable(totals));
+    ConsoleText(options.json ? SizeJson(totals) : SizeTable(totals));
     for (const LimitUse& row : totals.limits)
         if (row.passed)
             return 1;

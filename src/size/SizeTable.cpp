@@ -29,10 +29,10 @@ void Add(std::string& text, const char* format, ...)
     va_end(again);
 }
 
-void AddLimits(std::string& text, const ProgramSize& program)
+void AddLimits(std::string& text, const std::vector<LimitUse>& limits)
 {
     Add(text, "%-22s %8s %8s  %s\n", "limit", "use", "limit", "status");
-    for (const LimitUse& row : program.limits) {
+    for (const LimitUse& row : limits) {
         const std::string limit = (row.atLeast ? ">=" : "") + std::to_string(row.limit);
         if (row.where.empty())
             Add(text, "%-22s %8lld %8s  %s\n", row.label.c_str(), static_cast<long long>(row.use), limit.c_str(),
@@ -43,10 +43,19 @@ void AddLimits(std::string& text, const ProgramSize& program)
         if (row.passed && !row.error.empty())
             Add(text, "%-22s %s\n", "", row.error.c_str());
     }
+}
+
+void AddLinkEnd(std::string& text, const ProgramSize& program)
+{
     if (!program.linkEndsWith.empty())
         Add(text, "A link for the module ends with:\n");
     for (const std::string& line : program.linkEndsWith)
         Add(text, "  %s\n", line.c_str());
+}
+
+void AddRam(std::string& text, const RamShare& ram)
+{
+    Add(text, "RAM %d bytes: static fields %d, stack %d, heap %d\n", ram.ram, ram.staticFields, ram.stack, ram.heap);
 }
 
 void AddRegions(std::string& text, const ProgramSize& program)
@@ -64,8 +73,7 @@ void AddRegions(std::string& text, const ProgramSize& program)
     Add(text, "\nimage %d bytes: header %d, class records %d, code %d, exception tables %d, string index %d, "
               "strings %d\n",
         program.imageBytes, program.headerBytes, records, code, handlers, program.stringIndexBytes, strings);
-    Add(text, "RAM %d bytes: static fields %d, stack %d, heap %d\n", program.ram.ram, program.ram.staticFields,
-        program.ram.stack, program.ram.heap);
+    AddRam(text, program.ram);
 }
 
 const char* Origin(const ClassSize& c)
@@ -110,7 +118,8 @@ std::string SizeTable(const ProgramSize& program)
 {
     std::string text;
     Add(text, "%s\n\n", program.mainClass.c_str());
-    AddLimits(text, program);
+    AddLimits(text, program.limits);
+    AddLinkEnd(text, program);
     AddRegions(text, program);
     std::vector<const ClassSize*> largest;
     for (const ClassSize& c : program.classes)
@@ -120,5 +129,16 @@ std::string SizeTable(const ProgramSize& program)
     AddClasses(text, largest);
     for (size_t k = 0; k < largest.size() && k < kDetailedClasses; ++k)
         AddMethods(text, *largest[k]);
+    return text;
+}
+
+std::string SizeTable(const ImageTotals& totals)
+{
+    std::string text;
+    Add(text, "%s\n\n", totals.fileName.c_str());
+    AddLimits(text, totals.limits);
+    Add(text, "\nimage %d bytes: header %d, class records and code %d, string index %d, strings %d\n",
+        totals.imageBytes, totals.headerBytes, totals.classesAndCodeBytes, totals.stringIndexBytes, totals.stringBytes);
+    AddRam(text, totals.ram);
     return text;
 }
