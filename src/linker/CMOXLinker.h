@@ -65,6 +65,10 @@ public:
     void MeasureInto(std::vector<PassedLimit>* sink) { passedLimits_ = sink; }
     // Raises `error`, or notes it when measuring.
     void PassLimit(const EError& error, const std::string& where) const;
+    // Prints the cause of a failed load before the error that names the
+    // class; not once a measuring link has passed a limit, as a link for
+    // the module would have ended there.
+    void PrintCause(const EError& error) const;
     // The output pass lists the image into `listing` (and writes no listing
     // files) when it is not null.
     void ListInto(MoxListing* listing) { listing_ = listing; }

@@ -75,6 +75,12 @@ void CMOXLinker::PassLimit(const EError& error, const std::string& where) const
     passedLimits_->push_back({error, where});
 }
 
+void CMOXLinker::PrintCause(const EError& error) const
+{
+    if (passedLimits_ == nullptr || passedLimits_->empty())
+        error.Print(false);
+}
+
 int CMOXLinker::ClassIndexOf(const std::string& name)
 {
     const int index = FindClassIndex(name);

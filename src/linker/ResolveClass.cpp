@@ -159,7 +159,7 @@ CJavaClass* CMOXLinker::LoadReferencedClass(const std::string& name)
         return FindOrLoadClass(name);
     } catch (const EError& error) {
         // The cause first, then which reference needed the class.
-        error.Print(false);
+        PrintCause(error);
         throw EError(ecLNK, 3, name);
     }
 }
@@ -169,7 +169,7 @@ void CMOXLinker::LoadCatchClass(const std::string& name)
     try {
         ClassIndexOf(name);
     } catch (const EError& error) {
-        error.Print(false);
+        PrintCause(error);
         throw EError(ecLNK, 3, name);
     }
 }

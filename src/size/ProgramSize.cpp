@@ -210,6 +210,18 @@ LimitUse HeapLimit(int32_t heapBytes)
     return heap;
 }
 
+std::vector<std::string> LinkEnding(const std::vector<PassedLimit>& passed)
+{
+    std::vector<std::string> lines;
+    if (passed.empty())
+        return lines;
+    lines.push_back(CatalogueLineOf(passed[0].error));
+    if (passed.size() > 1 && passed[0].error.Is(ecLNK, 1) && passed[1].error.Is(ecLNK, 3) &&
+        passed[1].where == passed[0].where)
+        lines.push_back(CatalogueLineOf(passed[1].error));
+    return lines;
+}
+
 std::string CatalogueLineOf(const EError& error)
 {
     std::string line = error.Message();
@@ -231,12 +243,7 @@ ProgramSize MeasureProgram(const CMOXLinker& linker, const std::vector<PassedLim
 
     program.ram = ShareRam(program.imageBytes, linker.StaticFieldCount());
     program.limits = Limits(linker, program);
-    if (!passed.empty()) {
-        program.linkEndsWith.push_back(CatalogueLineOf(passed[0].error));
-        if (passed.size() > 1 && passed[0].error.Is(ecLNK, 1) && passed[1].error.Is(ecLNK, 3) &&
-            passed[1].where == passed[0].where)
-            program.linkEndsWith.push_back(CatalogueLineOf(passed[1].error));
-    }
+    program.linkEndsWith = LinkEnding(passed);
     for (const PassedLimit& limit : passed) {
         const std::string line = CatalogueLineOf(limit.error);
         program.passedLines.push_back(line);

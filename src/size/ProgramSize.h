@@ -90,5 +90,9 @@ LimitUse Limit(const char* key, const char* label, int64_t use, int64_t limit, s
 // The figures of a link made with MeasureInto(&passed).
 ProgramSize MeasureProgram(const CMOXLinker& linker, const std::vector<PassedLimit>& passed);
 
+// The lines a link for the module ends with, from what a measuring link
+// noted (see ProgramSize::linkEndsWith); none when nothing was passed.
+std::vector<std::string> LinkEnding(const std::vector<PassedLimit>& passed);
+
 // A catalogue line without its line end.
 std::string CatalogueLineOf(const EError& error);

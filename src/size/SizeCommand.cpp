@@ -116,7 +116,8 @@ int ReportProgram(const SizeOptions& options)
         // gets: that link ends with the limit's error, so that is shown.
         if (passed.empty())
             throw;
-        passed.front().error.Print(false);
+        for (const std::string& line : LinkEnding(passed))
+            ConsoleText(line + "\n");
         return 1;
     }
     const ProgramSize program = MeasureProgram(linker, passed);

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -335,6 +336,19 @@ TEST(SizeReportTest, CommandLine)
     EXPECT_NE(direct.output.find(size.output), std::string::npos) << direct.output << size.output;
     EXPECT_FALSE(work.Exists("Main.mox"));
     EXPECT_FALSE(work.Exists("mox.out"));
+
+    // Past the class limit the measuring link goes on, and here meets a
+    // class that is not there: what a link for the module ends with is
+    // shown, not that later failure.
+    TempDir classes;
+    for (const auto& file : std::filesystem::directory_iterator(kFixtures + "/limits"))
+        if (file.path().filename().string().rfind("ManyClasses", 0) == 0 &&
+            file.path().filename() != "ManyClasses$Part254.class")
+            classes.Write(file.path().filename().string(), ReadFileBytes(file.path().string()));
+    const ProcessResult cut = RunSize({"--path", kLibrary + ";" + classes.Path(), "ManyClasses"}, work.Path());
+    EXPECT_EQ(cut.exitCode, 1);
+    EXPECT_EQ(cut.output, "[Error LNK-0001] Too many referenced classes.\n"
+                          "[Error LNK-0003] Unable to load class `ManyClasses$Part252'.\n");
 
     const ProcessResult listed = RunSize({"--list", "Main.lst", "--path", program, "Main"}, work.Path());
     EXPECT_EQ(listed.exitCode, 0);
