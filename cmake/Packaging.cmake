@@ -11,7 +11,7 @@
 # The documentation keeps the source tree's layout, so its links between
 # files hold in the installed copy too.
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES docs/simulator.md docs/troubleshooting.md docs/bench.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+install(FILES docs/simulator.md docs/troubleshooting.md docs/bench.md docs/size.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(FILES runtime/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/runtime)
 install(FILES desktop/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/desktop)
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
@@ -23,7 +23,7 @@ install(FILES packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 if(UNIX)
   find_program(MORVANE_GZIP gzip REQUIRED)
   set(compressed)
-  foreach(source docs/man/morvanedirect.1 docs/man/morvane-sim.1 docs/man/morvane-desktop.1 docs/man/morvane-run.1
+  foreach(source docs/man/morvanedirect.1 docs/man/morvane-sim.1 docs/man/morvane-desktop.1 docs/man/morvane-run.1 docs/man/morvane-size.1
                  packaging/changelog)
     get_filename_component(name ${source} NAME)
     set(copy ${CMAKE_BINARY_DIR}/packaging/${name})
@@ -57,7 +57,8 @@ The package holds morvanedirect; morvane-sim, a simulated module that
 needs no board; morvane-run, which runs a program on the simulated module
 with scripted inputs as a test and writes its pins as a waveform;
 morvane-desktop, which runs a program on a desktop Java
-VM; the Java class library programs are compiled against, with its
+VM; morvane-size, which shows where a program's bytes go against the
+module's limits; the Java class library programs are compiled against, with its
 sources; manual pages, the user's guide, a troubleshooting guide and
 examples.]])
 set(CPACK_PACKAGE_CONTACT "${MORVANE_PACKAGE_MAINTAINER}")

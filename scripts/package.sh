@@ -34,16 +34,16 @@ trap 'rm -rf "$work"' EXIT
 
 # What the tree must hold, relative to its prefix.
 shipped=(
-  bin/morvanedirect bin/morvane-sim bin/morvane-run bin/morvane-desktop
+  bin/morvanedirect bin/morvane-sim bin/morvane-run bin/morvane-desktop bin/morvane-size
   share/morvane/lib/java/lang/Object.class share/morvane/lib/tolve/core/CPU.class
   share/morvane/src/java/lang/Object.java share/morvane/src/tolve/core/CPU.java
   share/morvane/desktop/tolve/core/CPU.class share/morvane/desktop/morvane/desktop/DesktopLauncher.class
   share/doc/morvane/README.md share/doc/morvane/runtime/README.md share/doc/morvane/docs/simulator.md
   share/doc/morvane/docs/troubleshooting.md share/doc/morvane/examples/Hello.java
-  share/doc/morvane/docs/bench.md share/doc/morvane/examples/Blink.bench.toml
+  share/doc/morvane/docs/bench.md share/doc/morvane/docs/size.md share/doc/morvane/examples/Blink.bench.toml
   share/doc/morvane/examples/bench/Button.java share/doc/morvane/examples/bench/Button.bench.toml
   share/man/man1/morvanedirect.1.gz share/man/man1/morvane-sim.1.gz share/man/man1/morvane-desktop.1.gz
-  share/man/man1/morvane-run.1.gz
+  share/man/man1/morvane-run.1.gz share/man/man1/morvane-size.1.gz
 )
 
 check_tree() {
@@ -74,6 +74,8 @@ check_tree() {
       { echo "$compared"; echo "$program: morvanedirect and morvane-desktop disagree in $root" >&2; return 1; }
     [ -n "$compared" ] || { echo "$program printed nothing in $root" >&2; return 1; }
     echo "$program: the same on the simulated module and the desktop JVM"
+    "$root/bin/morvane-size" --json --path "$root/share/morvane/lib;$classes" "$program" | grep -q '"schema": "morvane-size/1"' ||
+      { echo "$program: morvane-size gave no report in $root" >&2; return 1; }
   done
 }
 

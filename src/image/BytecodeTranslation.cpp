@@ -290,9 +290,9 @@ private:
             // The module finds the receiver below the arguments and takes the
             // slot at this position in the receiver's own class record.
             if (entry.classRelativeOffset > 255)
-                throw EError(ecLNK, 9, className);
+                linker_.PassLimit(EError(ecLNK, 9, className), className);
             const int words = entry.definingClass->ParameterCount(entry.methodIndex) * 2;
-            return (words & 0xFF) << 8 | entry.classRelativeOffset;
+            return (words & 0xFF) << 8 | (entry.classRelativeOffset & 0xFF);
         });
         const auto words = static_cast<uint8_t>(operands >> 8);
         out_.Append(words, "\tdw\t$%2.2X\t;      Object offset = -%d\n", words, words);

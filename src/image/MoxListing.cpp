@@ -26,16 +26,6 @@ FilePointer OpenForWriting(const char* name, const char* mode)
     return file;
 }
 
-void WriteFormatted(FILE* file, const char* format, va_list args) __attribute__((format(printf, 2, 0)));
-
-void WriteFormatted(FILE* file, const char* format, va_list args)
-{
-    char text[kTextBufferSize];
-    const int length = std::vsnprintf(text, sizeof text, format, args);
-    if (length > 0)
-        std::fwrite(text, 1, std::min(static_cast<size_t>(length), sizeof text - 1), file);
-}
-
 std::string LabelOf(const char* className)
 {
     std::string label = className;
@@ -52,13 +42,40 @@ MoxListing::MoxListing()
     file_ = OpenForWriting("mox.out", "wt");
 }
 
-void MoxListing::ByteEntry(int32_t offset, const char* format, va_list args)
+MoxListing::MoxListing(std::string& text, std::function<std::string(int32_t offset)> before)
+    : text_(&text), before_(std::move(before))
 {
-    std::fprintf(file_.get(), "%d:", static_cast<int>(offset));
-    WriteFormatted(file_.get(), format, args);
 }
 
-void MoxListing::StructureLine(const char* format, va_list args) { WriteFormatted(file_.get(), format, args); }
+void MoxListing::Write(const char* text, size_t length)
+{
+    if (text_ != nullptr)
+        text_->append(text, length);
+    else
+        std::fwrite(text, 1, length, file_.get());
+}
+
+void MoxListing::WriteFormatted(const char* format, va_list args)
+{
+    char text[kTextBufferSize];
+    const int length = std::vsnprintf(text, sizeof text, format, args);
+    if (length > 0)
+        Write(text, std::min(static_cast<size_t>(length), sizeof text - 1));
+}
+
+void MoxListing::ByteEntry(int32_t offset, const char* format, va_list args)
+{
+    if (before_) {
+        const std::string lines = before_(offset);
+        Write(lines.data(), lines.size());
+    }
+    char prefix[16];
+    const int length = std::snprintf(prefix, sizeof prefix, "%d:", static_cast<int>(offset));
+    Write(prefix, static_cast<size_t>(length));
+    WriteFormatted(format, args);
+}
+
+void MoxListing::StructureLine(const char* format, va_list args) { WriteFormatted(format, args); }
 
 void MoxListing::FinishWithDispatchTables()
 {

@@ -244,6 +244,11 @@ void WriteMoxImage(CMOXLinker& linker)
 {
     if (Settings().TraceLinker)
         DebugPrint("Linker: output pass.");
+    // A listing asked for by the caller replaces the listing files.
+    if (linker.Listing() != nullptr) {
+        OutputPass(linker, linker.Listing()).Run();
+        return;
+    }
     std::optional<MoxListing> listing;
     if (Settings().WriteListing)
         listing.emplace();

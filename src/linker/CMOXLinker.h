@@ -2,8 +2,8 @@
 
 #include "classfile/CObject.h"
 #include "classfile/JavaClass.h"
+#include "errors/EError.h"
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,6 +27,15 @@ struct StringTableEntry {
     int32_t ordinal = 0;             // its string number in the image
 };
 
+class MoxListing;
+
+// A limit of the module that a measuring link went past: the error a link
+// for the module ends with there, and the class or method it is about.
+struct PassedLimit {
+    EError error;
+    std::string where;
+};
+
 // Links one program: gathers the classes it uses into the class list (in
 // load order, which fixes each class's index in the image) and owns them,
 // lays out their tables, statics and strings, decides every image offset, and
@@ -47,6 +56,26 @@ public:
     // The whole link of `className` (internal form) along `classPath`: the
     // linking pass, the layout, and the output pass that fills the image.
     void Link(const std::string& className, const std::string& classPath);
+
+    // Measuring: each limit of the module the program passes is noted in
+    // `sink` (once per error and place, in the order met) and the link goes
+    // on, so that a program over a limit is laid out and written all the
+    // same, with its values cut to their fields. Such an image is for
+    // measuring only. Null, the default, raises the limit's error.
+    void MeasureInto(std::vector<PassedLimit>* sink) { passedLimits_ = sink; }
+    // Raises `error`, or notes it when measuring.
+    void PassLimit(const EError& error, const std::string& where) const;
+    // Prints the cause of a failed load before the error that names the
+    // class; not once a measuring link has passed a limit, as a link for
+    // the module would have ended there.
+    void PrintCause(const EError& error) const;
+    // The output pass lists the image into `listing` (and writes no listing
+    // files) when it is not null.
+    void ListInto(MoxListing* listing) { listing_ = listing; }
+    MoxListing* Listing() const { return listing_; }
+    // The class whose resolution loaded class `index` first, or -1 for the
+    // named class and those the image itself needs.
+    int BroughtInBy(int index) const;
 
     // The class path every class loaded from now on is searched along.
     void SetClassPath(const std::string& classPath) { classPath_ = classPath; }
@@ -144,15 +173,20 @@ private:
     // First list index of each this-class name: what a walk of the list from
     // index 0 would find, without the walk.
     std::unordered_map<std::string, int> classIndexByName_;
-    std::array<bool, kMaxClasses + 1> resolved_{};
+    // Per class of the list, grown as classes are loaded (past the limit
+    // only when measuring).
+    std::vector<bool> resolved_;
     // The ldc constants of each class the linking pass resolved, in code
     // order, so that the layout finds the strings without reading the code
     // again; a class resolved otherwise has none noted.
-    std::array<std::vector<uint16_t>, kMaxClasses> stringUses_;
-    std::array<bool, kMaxClasses> stringUsesNoted_{};
-    std::array<int32_t, kMaxClasses> classOffsets_{};
-    std::array<int32_t, kMaxClasses> classSizes_{};
-    std::array<int32_t, kMaxClasses> classStringBytes_{};
+    std::vector<std::vector<uint16_t>> stringUses_;
+    std::vector<bool> stringUsesNoted_;
+    std::vector<int32_t> classOffsets_;
+    std::vector<int32_t> classSizes_;
+    std::vector<int32_t> classStringBytes_;
+    std::vector<int> broughtInBy_;
+    int loadingFor_ = -1; // the class being resolved, which loads what it names
+    bool resolvingCode_ = false;
     std::vector<StaticFieldEntry> staticFields_;
     int clinitCount_ = 0;
     std::vector<int32_t> clinitList_;
@@ -175,4 +209,7 @@ private:
     int32_t stringTableOffset_ = 0;
     bool callbackPresent_ = false; // nothing sets it: the header's callback stays 0
     int32_t stackBase_ = 0;
+
+    std::vector<PassedLimit>* passedLimits_ = nullptr;
+    MoxListing* listing_ = nullptr;
 };

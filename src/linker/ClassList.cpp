@@ -7,6 +7,8 @@
 CMOXLinker::CMOXLinker()
 {
     classes_.reserve(kMaxClasses);
+    resolved_.reserve(kMaxClasses);
+    stringUses_.reserve(kMaxClasses);
     staticFields_.reserve(kMaxStaticFields);
     strings_.reserve(kMaxStrings);
 }
@@ -35,17 +37,48 @@ CJavaClass* CMOXLinker::LoadClass(const std::string& name)
     javaClass->load();
     // Checked after the read, so that a broken file is reported as such even
     // when the list is full.
-    if (ClassCount() >= kMaxClasses)
-        throw EError(ecLNK, 1, kMaxClasses);
+    if (ClassCount() >= kMaxClasses) {
+        PassLimit(EError(ecLNK, 1, kMaxClasses), name);
+        // A class the code names is reported once more by the resolution,
+        // after the cause: a measuring link notes that line too.
+        if (resolvingCode_)
+            PassLimit(EError(ecLNK, 3, name), name);
+    }
     const int index = ClassCount();
-    resolved_[index] = false;
-    stringUsesNoted_[index] = false;
-    stringUses_[index].clear();
-    classOffsets_[index] = 0;
+    resolved_.push_back(false);
+    stringUsesNoted_.push_back(false);
+    stringUses_.emplace_back();
+    classOffsets_.push_back(0);
+    classSizes_.push_back(0);
+    classStringBytes_.push_back(0);
+    broughtInBy_.push_back(loadingFor_);
     // emplace keeps the first class of a name, as a walk from index 0 would.
     classIndexByName_.emplace(javaClass->ThisClassName(), index);
     classes_.push_back(std::move(javaClass));
     return classes_.back().get();
+}
+
+int CMOXLinker::BroughtInBy(int index) const
+{
+    ClassAt(index);
+    return broughtInBy_[index];
+}
+
+void CMOXLinker::PassLimit(const EError& error, const std::string& where) const
+{
+    if (passedLimits_ == nullptr)
+        throw error;
+    for (const PassedLimit& passed : *passedLimits_)
+        if (passed.error.Is(error.Category(), error.Number()) && passed.where == where &&
+            std::string(passed.error.Message()) == error.Message())
+            return;
+    passedLimits_->push_back({error, where});
+}
+
+void CMOXLinker::PrintCause(const EError& error) const
+{
+    if (passedLimits_ == nullptr || passedLimits_->empty())
+        error.Print(false);
 }
 
 int CMOXLinker::ClassIndexOf(const std::string& name)

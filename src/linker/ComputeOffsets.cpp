@@ -96,7 +96,7 @@ void CMOXLinker::PlaceStrings(int64_t start)
         }
     }
     if (StringCount() >= kMaxStrings)
-        throw EError(ecIDE, 31, kMaxStrings);
+        PassLimit(EError(ecIDE, 31, kMaxStrings), std::string());
 
     // Room for the index table is the rebuilt list's own count, so every
     // string has an index entry whatever the resolution counted.
@@ -110,7 +110,7 @@ void CMOXLinker::PlaceStrings(int64_t start)
     }
 
     if (position > kMaxImageSize)
-        throw EError(ecLNK, 8);
+        PassLimit(EError(ecLNK, 8), std::string());
     imageSize_ = static_cast<int32_t>(position);
 }
 
@@ -123,7 +123,7 @@ void CMOXLinker::PlaceString(int index, int constant, std::vector<int>& ownerOf)
     if (stringNumbers_.contains(text))
         return;
     if (StringCount() >= kMaxStrings)
-        throw EError(ecIDE, 31, kMaxStrings);
+        PassLimit(EError(ecIDE, 31, kMaxStrings), std::string());
     StringTableEntry entry;
     entry.text = std::move(text);
     entry.javaClass = classes_[index].get();

@@ -104,8 +104,14 @@ void CMOXLinker::ResolvePasses()
         for (int index = 0; index < ClassCount(); ++index) {
             if (resolved_[index])
                 continue;
-            stringUses_[index].clear();
-            ResolveCode(*classes_[index], &stringUses_[index]);
+            // Noted apart: what the class loads grows the per-class lists.
+            std::vector<uint16_t> uses;
+            loadingFor_ = index;
+            resolvingCode_ = true;
+            ResolveCode(*classes_[index], &uses);
+            resolvingCode_ = false;
+            loadingFor_ = -1;
+            stringUses_[index] = std::move(uses);
             stringUsesNoted_[index] = true;
             resolved_[index] = true;
             resolvedAny = true;
@@ -118,8 +124,11 @@ bool CMOXLinker::BringInMissingClasses()
     const int before = ClassCount();
     for (int index = 0; index < ClassCount(); ++index) {
         const CJavaClass& javaClass = *classes_[index];
-        if (javaClass.HasSuperClass() && FindClassIndex(javaClass.SuperClassName()) < 0)
+        if (javaClass.HasSuperClass() && FindClassIndex(javaClass.SuperClassName()) < 0) {
+            loadingFor_ = index;
             FindOrLoadClass(javaClass.SuperClassName());
+            loadingFor_ = -1;
+        }
     }
     for (const char* name : kHeaderClasses)
         if (FindClassIndex(name) < 0)
@@ -138,15 +147,15 @@ void CMOXLinker::NumberStaticFields()
             if (!NeedsStaticSlot(javaClass, field))
                 continue;
             if (StaticFieldCount() >= kMaxStaticFields)
-                throw EError(ecLNK, 7);
+                PassLimit(EError(ecLNK, 7), javaClass.ThisClassName());
             javaClass.SetFieldSlot(field, static_cast<uint16_t>(StaticFieldCount()));
             staticFields_.push_back({field, &javaClass});
         }
     }
     // The last table slot is reserved: exactly one field too many is told
-    // apart from many too many.
-    if (StaticFieldCount() > kMaxStaticFields - 1)
-        throw EError(ecIDE, 41, kMaxStaticFields - 1);
+    // apart from many too many (LNK 7 above, when measuring goes on).
+    if (StaticFieldCount() == kMaxStaticFields)
+        PassLimit(EError(ecIDE, 41, kMaxStaticFields - 1), std::string());
 }
 
 void CMOXLinker::CountStaticInitializers()

@@ -41,18 +41,18 @@ const std::string kStringClass = "java/lang/String";
 constexpr int kMaxArgumentWords = 63;
 constexpr int kMaxFurtherLocals = 127;
 
-void CheckFrameSize(const CJavaClass& c, int method)
+void CheckFrameSize(const CMOXLinker& linker, const CJavaClass& c, int method)
 {
     const int arguments = c.ParameterCount(method);
     if (arguments > kMaxArgumentWords)
-        throw EError(ecJVM, 10);
+        linker.PassLimit(EError(ecJVM, 10), c.ThisClassName() + "." + c.MethodName(method));
     if (c.Method(method).code.empty())
         return;
     const int further = c.Method(method).maxLocals - arguments;
     if (further < 0) // no compiler leaves the arguments without room
         throw EError(ecJVM, 20, c.ThisClassName());
     if (further > kMaxFurtherLocals)
-        throw EError(ecJVM, 27);
+        linker.PassLimit(EError(ecJVM, 27), c.ThisClassName() + "." + c.MethodName(method));
 }
 
 } // namespace
@@ -88,7 +88,7 @@ void CMOXLinker::ResolveCode(CJavaClass& c, std::vector<uint16_t>* stringUses)
         listed[ref] = listed[classConstant];
     };
     for (int method = 0; method < c.MethodCount(); ++method) {
-        CheckFrameSize(c, method);
+        CheckFrameSize(*this, c, method);
         CodeWalk walk(c, method);
         const uint8_t* code = walk.Code();
         // The walk has checked that each instruction's operands are there.
@@ -178,7 +178,7 @@ void CMOXLinker::CollectString(const std::string& text)
     if (stringNumbers_.contains(text))
         return;
     if (StringCount() >= kMaxStrings)
-        throw EError(ecIDE, 31, kMaxStrings);
+        PassLimit(EError(ecIDE, 31, kMaxStrings), std::string());
     StringTableEntry entry;
     entry.text = text;
     entry.ordinal = StringCount();
@@ -191,7 +191,7 @@ CJavaClass* CMOXLinker::LoadReferencedClass(const std::string& name)
         return FindOrLoadClass(name);
     } catch (const EError& error) {
         // The cause first, then which reference needed the class.
-        error.Print(false);
+        PrintCause(error);
         throw EError(ecLNK, 3, name);
     }
 }
@@ -201,7 +201,7 @@ void CMOXLinker::LoadCatchClass(const std::string& name)
     try {
         ClassIndexOf(name);
     } catch (const EError& error) {
-        error.Print(false);
+        PrintCause(error);
         throw EError(ecLNK, 3, name);
     }
 }

@@ -66,7 +66,7 @@ MoxVm::MoxVm(const std::vector<uint8_t>& eeprom, uint32_t length, uint32_t ramBy
     // below 64 KiB.
     ramBytes = std::min(ramBytes, 0x10000u - base) & ~1u; // the heap is made of words
     ramBytes_ = ramBytes;
-    if (ramBytes < header_.staticBytes + kStackBytes + 256) {
+    if (ramBytes < header_.staticBytes + kStackBytes + kMinHeapBytes) {
         Halt(VmFault{VmFaultCode::vfImageTooLarge, base});
         return;
     }

@@ -45,6 +45,8 @@ public:
     static constexpr uint32_t kDefaultRamBytes = 16 * 1024;
     static constexpr uint32_t kMinRamBytes = 4 * 1024;
     static constexpr uint32_t kStackBytes = 3 * 1024;
+    // The least heap a program is started with; below it the module halts.
+    static constexpr uint32_t kMinHeapBytes = 256;
     // The top of the stack kept free for raising a VM error: the call of
     // Throwable.throwVMException and every call it makes to build the
     // exception. Our library's deepest path (ArithmeticException's chain of
