@@ -83,6 +83,11 @@ def run(command, args, cwd):
     return subprocess.run(command + args, cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
 
 
+def windows_text(output):
+    """A Windows run's output as this machine's: LF line ends, and paths spelt with '/'."""
+    return output.replace(b"\r\n", b"\n").replace(b"\\", b"/")
+
+
 def vcd_changes(path, wire):
     """(time, value) of every change of `wire` in the dump, power-on value first."""
     ids, changes, now = {}, [], 0
@@ -180,7 +185,7 @@ def main():
     with open(os.path.join(work, "keys"), "wb") as f:
         f.write(b"hello\n.")
     failures = 0
-    for name, main_class, folder, bench, extra, code, out_has, err_has, checks in ROWS:
+    for row, (name, main_class, folder, bench, extra, code, out_has, err_has, checks) in enumerate(ROWS):
         classes = args.examples if folder == "examples" else args.fixtures
         common = ["--path", classes + ";" + args.lib] + [os.path.join(work, "keys") if a == "@keys" else a for a in extra]
         if bench:
@@ -188,7 +193,7 @@ def main():
             common += ["--bench", source if os.path.exists(source) else os.path.join(work, bench)]
         problems, results = [], []
         for attempt in range(2):
-            trace = os.path.join(work, "%s-%d.vcd" % (main_class, attempt))
+            trace = os.path.join(work, "row%d-%d.vcd" % (row, attempt))
             result = run([args.run], common + ["--trace", trace, main_class], work)
             results.append((result, open(trace, "rb").read() if os.path.exists(trace) else None))
         result, trace_bytes = results[0]
@@ -203,14 +208,12 @@ def main():
             problems.append("a second run differed")
         if code != 2:
             for check in checks:
-                check_trace(check, os.path.join(work, "%s-0.vcd" % main_class), problems)
+                check_trace(check, os.path.join(work, "row%d-0.vcd" % row), problems)
         if args.windows:
-            trace = os.path.join(work, "%s-win.vcd" % main_class)
+            trace = os.path.join(work, "row%d-win.vcd" % row)
             windows = run(shlex.split(args.run_with) + [args.windows], common + ["--trace", trace, main_class], work)
             win_trace = open(trace, "rb").read() if os.path.exists(trace) else None
-            # A source file's path in an exception report is spelt with the system's separators.
-            same_text = windows.stdout.replace(b"\r\n", b"\n").replace(b"\\", b"/") == result.stdout.replace(b"\\", b"/")
-            if windows.returncode != code or not same_text or win_trace != trace_bytes:
+            if windows.returncode != code or windows_text(windows.stdout) != result.stdout.replace(b"\\", b"/") or win_trace != trace_bytes:
                 problems.append("the Windows build differed: exit %d, output %r" % (windows.returncode, windows.stdout[:200]))
         print("%s: %s" % ("FAIL" if problems else "ok", name))
         for problem in problems:
