@@ -51,6 +51,8 @@ ROWS = [
      ["pulse 150\nedges 50\nrc 120\nanalog 100\ndone\n"], ["passed"], [("fst",)]),
     ("a pin not as expected", "Button", "fixtures", "WrongPin.bench.toml", [], 1,
      ["ready\n"], ["WrongPin.bench.toml:3: expect-pin 2 level 1 not met"], []),
+    ("a wave holds its level through a nap", "Napper", "fixtures", None, [], 0,
+     ["woke\n"], ["passed"], [("nap", 3, 18000)]),
     ("a malformed bench: nothing ran", "Button", "fixtures", "Malformed.bench.toml", [], 2,
      [], ["Malformed.bench.toml:2:"], []),
     ("a bench's own time-out", "Forever", "fixtures", "Short.bench.toml", [], 3,
@@ -118,6 +120,13 @@ def check_trace(check, trace, problems):
         said = (converted.stdout + converted.stderr).lower()
         if converted.returncode != 0 or "warning" in said or "error" in said or not os.path.getsize(fst):
             problems.append("vcd2fst: exit %d: %s" % (converted.returncode, said.strip()))
+    elif check[0] == "nap":
+        # 100 us high, 100 us low, but not while the module naps.
+        _, pin, nap_us = check
+        times = [t for t, _ in vcd_changes(trace, "pin%d" % pin)[1:]]
+        gaps = sorted(b - a for a, b in zip(times, times[1:]))
+        if len(gaps) < 10 or gaps[-2] > 100 or not nap_us <= gaps[-1] <= nap_us + 100:
+            problems.append("pin %d changed at %r" % (pin, times))
     elif check[0] == "blink":
         # Six writes, a quarter of a second (2,500 delay units) apart plus the println in between.
         edges = vcd_changes(trace, "pin0")[1:]
