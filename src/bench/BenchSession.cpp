@@ -55,8 +55,10 @@ void BenchSession::ProgramStarted(MoxVm& vm, const Board& board)
         trace_.SetBaseUs(trace_.LastUs());
         vm.AttachTrace(&trace_);
     }
-    if (hasBench_)
+    if (hasBench_) {
         notices_.push_back("bench " + script_.fileName + " started with the program");
+        Watch(vm, ""); // its first stimulus before the program's first native
+    }
 }
 
 void BenchSession::ProgramLeaving(MoxVm& vm)

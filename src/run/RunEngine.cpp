@@ -169,6 +169,9 @@ Outcome Play(MoxVm& vm, BenchRunner& bench, KeySource& keys, const ListenerLink&
              int64_t timeoutUs, const ProgramMap* program)
 {
     using Verdict = BenchRunner::Verdict;
+    // The bench's first stimulus goes in before the program's first native.
+    if (Verdict verdict = bench.Advance(vm.NowUs(), link.Text(), pins); verdict != Verdict::bvRunning)
+        return {verdict, bench.Message()};
     for (;;) {
         int64_t untilUs = std::min(bench.NextCheckUs(), vm.NowUs() + kSliceUs);
         if (timeoutUs > 0)

@@ -282,6 +282,7 @@ private:
     const PinStimulus* world_ = nullptr;
     VcdTrace* trace_ = nullptr;
     int64_t tracedUs_ = 0;
+    int64_t pwmFrozenUs_ = -1; // during a nap: when the waves stopped
     std::array<TxLine, Board::kSlots> tx_{};
     std::array<RxLine, Board::kSlots> rx_{};
 };

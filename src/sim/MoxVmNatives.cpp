@@ -228,8 +228,13 @@ int MoxVm::NativeInstall(const int16_t* args) { return board_.Claim(static_cast<
 int MoxVm::NativeNap(const int16_t* args)
 {
     int64_t us = kNapBaseUs << std::clamp<int>(args[0], 0, 7);
-    board_.PausePeripherals(us);
+    // Waves stand still while the module sleeps: the trace holds their
+    // levels through the nap, then they resume where they stopped.
+    pwmFrozenUs_ = nowUs_;
     TakeTime(us);
+    SyncTrace();
+    pwmFrozenUs_ = -1;
+    board_.PausePeripherals(us);
     return 0;
 }
 

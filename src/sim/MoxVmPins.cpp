@@ -62,7 +62,7 @@ bool MoxVm::PinLevelAt(int pin, int64_t atUs, bool withFrames) const
         if (slot.pin != pin)
             continue;
         if (slot.kind == Board::Peripheral::Pwm)
-            return Board::PwmLevel(slot, atUs);
+            return Board::PwmLevel(slot, pwmFrozenUs_ >= 0 ? pwmFrozenUs_ : atUs);
         if (slot.kind == Board::Peripheral::Dac)
             return ArrayLength(slot.array) >= 1 && memory_->Read8(slot.array + 4u) >= 128;
         if (slot.kind == Board::Peripheral::UartTx && withFrames) {
@@ -99,7 +99,7 @@ int64_t MoxVm::NextPinChange(int pin, int64_t afterUs) const
         if (slot.pin != pin)
             continue;
         if (slot.kind == Board::Peripheral::Pwm)
-            return PwmEdgeAfter(slot, afterUs);
+            return pwmFrozenUs_ >= 0 ? kNever : PwmEdgeAfter(slot, afterUs);
         if (slot.kind == Board::Peripheral::Dac)
             return kNever;
         if (slot.kind == Board::Peripheral::UartTx) {

@@ -51,6 +51,8 @@ ROWS = [
      ["pulse 150\nedges 50\nrc 120\nanalog 100\ndone\n"], ["passed"], [("fst",)]),
     ("a pin not as expected", "Button", "fixtures", "WrongPin.bench.toml", [], 1,
      ["ready\n"], ["WrongPin.bench.toml:3: expect-pin 2 level 1 not met"], []),
+    ("a wave holds its level through a nap", "Napper", "fixtures", None, [], 0,
+     ["woke\n"], ["passed"], [("nap", 3, 18000)]),
     ("a malformed bench: nothing ran", "Button", "fixtures", "Malformed.bench.toml", [], 2,
      [], ["Malformed.bench.toml:2:"], []),
     ("a bench's own time-out", "Forever", "fixtures", "Short.bench.toml", [], 3,
@@ -83,6 +85,11 @@ def run(command, args, cwd):
     return subprocess.run(command + args, cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
 
 
+def windows_text(output):
+    """A Windows run's output as this machine's: LF line ends, and paths spelt with '/'."""
+    return output.replace(b"\r\n", b"\n").replace(b"\\", b"/")
+
+
 def vcd_changes(path, wire):
     """(time, value) of every change of `wire` in the dump, power-on value first."""
     ids, changes, now = {}, [], 0
@@ -113,6 +120,13 @@ def check_trace(check, trace, problems):
         said = (converted.stdout + converted.stderr).lower()
         if converted.returncode != 0 or "warning" in said or "error" in said or not os.path.getsize(fst):
             problems.append("vcd2fst: exit %d: %s" % (converted.returncode, said.strip()))
+    elif check[0] == "nap":
+        # 100 us high, 100 us low, but not while the module naps.
+        _, pin, nap_us = check
+        times = [t for t, _ in vcd_changes(trace, "pin%d" % pin)[1:]]
+        gaps = sorted(b - a for a, b in zip(times, times[1:]))
+        if len(gaps) < 10 or gaps[-2] > 100 or not nap_us <= gaps[-1] <= nap_us + 100:
+            problems.append("pin %d changed at %r" % (pin, times))
     elif check[0] == "blink":
         # Six writes, a quarter of a second (2,500 delay units) apart plus the println in between.
         edges = vcd_changes(trace, "pin0")[1:]
@@ -180,7 +194,7 @@ def main():
     with open(os.path.join(work, "keys"), "wb") as f:
         f.write(b"hello\n.")
     failures = 0
-    for name, main_class, folder, bench, extra, code, out_has, err_has, checks in ROWS:
+    for row, (name, main_class, folder, bench, extra, code, out_has, err_has, checks) in enumerate(ROWS):
         classes = args.examples if folder == "examples" else args.fixtures
         common = ["--path", classes + ";" + args.lib] + [os.path.join(work, "keys") if a == "@keys" else a for a in extra]
         if bench:
@@ -188,7 +202,7 @@ def main():
             common += ["--bench", source if os.path.exists(source) else os.path.join(work, bench)]
         problems, results = [], []
         for attempt in range(2):
-            trace = os.path.join(work, "%s-%d.vcd" % (main_class, attempt))
+            trace = os.path.join(work, "row%d-%d.vcd" % (row, attempt))
             result = run([args.run], common + ["--trace", trace, main_class], work)
             results.append((result, open(trace, "rb").read() if os.path.exists(trace) else None))
         result, trace_bytes = results[0]
@@ -203,12 +217,12 @@ def main():
             problems.append("a second run differed")
         if code != 2:
             for check in checks:
-                check_trace(check, os.path.join(work, "%s-0.vcd" % main_class), problems)
+                check_trace(check, os.path.join(work, "row%d-0.vcd" % row), problems)
         if args.windows:
-            trace = os.path.join(work, "%s-win.vcd" % main_class)
+            trace = os.path.join(work, "row%d-win.vcd" % row)
             windows = run(shlex.split(args.run_with) + [args.windows], common + ["--trace", trace, main_class], work)
             win_trace = open(trace, "rb").read() if os.path.exists(trace) else None
-            if windows.returncode != code or windows.stdout.replace(b"\r\n", b"\n") != result.stdout or win_trace != trace_bytes:
+            if windows.returncode != code or windows_text(windows.stdout) != result.stdout.replace(b"\\", b"/") or win_trace != trace_bytes:
                 problems.append("the Windows build differed: exit %d, output %r" % (windows.returncode, windows.stdout[:200]))
         print("%s: %s" % ("FAIL" if problems else "ok", name))
         for problem in problems:
