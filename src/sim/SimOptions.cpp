@@ -1,7 +1,7 @@
 #include "sim/SimOptions.h"
 
 #include "driver/Console.h"
-#include "sim/MoxVm.h"
+#include "platform/SerialPort.h"
 
 #include <algorithm>
 #include <cctype>
@@ -63,7 +63,7 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args)
                 return Failed(arg);
             options.ptyPath = args[++i];
         } else if (arg == "--memory") {
-            if (!hasValue || !ParseNumber(args[i + 1], MoxVm::kMinRamBytes, 48 * 1024, value))
+            if (!hasValue || !ParseNumber(args[i + 1], kSimulatorMinRamBytes, kSimulatorMaxRamBytes, value))
                 return Failed(hasValue ? arg + " " + args[i + 1] : arg);
             options.ramBytes = static_cast<uint32_t>(value);
             ++i;
