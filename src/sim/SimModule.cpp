@@ -122,9 +122,10 @@ void SimModule::EndStartUp(bool pinged)
     programStartMs_ = nowMs_;
     stopNoted_ = false;
     vm_ = std::make_unique<MoxVm>(program_, programLength_, options_.ramBytes, board_, static_cast<VmLink&>(*this));
-    std::string ram;
+    // The RAM is told every time: it is what `--memory` asked for, or less.
+    std::string ram = ", " + std::to_string(vm_->RamBytes()) + " bytes of RAM";
     if (vm_->RamBytes() < options_.ramBytes)
-        ram = ", " + std::to_string(vm_->RamBytes()) + " bytes of RAM: what fits below 64 KiB";
+        ram += ": what fits below 64 KiB";
     notices_.push_back({"program started (" + std::to_string(header.stackBase) + " bytes of program memory" + ram + ")"});
     NoteProgramStop();
 }
