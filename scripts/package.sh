@@ -10,7 +10,9 @@
 # unpacked. In each, the examples shipped in share/doc/morvane/examples are
 # compiled with ecj against the tree's class library, and each runs with the
 # tree's `morvanedirect --port sim --listen` and its `morvane-desktop`: the
-# two outputs must be the same.
+# two outputs must be the same. The tree's own README must speak of the tree
+# (no scripts/ or build/ of the repository), and the --pty example that the
+# tree's `morvane-sim --help` prints must work as typed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -35,6 +37,7 @@ trap 'rm -rf "$work"' EXIT
 # What the tree must hold, relative to its prefix.
 shipped=(
   bin/morvanedirect bin/morvane-sim bin/morvane-run bin/morvane-desktop bin/morvane-size
+  lib/morvane/preload/libmorvane_modemlines.so
   share/morvane/lib/java/lang/Object.class share/morvane/lib/tolve/core/CPU.class
   share/morvane/src/java/lang/Object.java share/morvane/src/tolve/core/CPU.java
   share/morvane/desktop/tolve/core/CPU.class share/morvane/desktop/morvane/desktop/DesktopLauncher.class
@@ -77,6 +80,35 @@ check_tree() {
     "$root/bin/morvane-size" --json --path "$root/share/morvane/lib;$classes" "$program" | grep -q '"schema": "morvane-size/1"' ||
       { echo "$program: morvane-size gave no report in $root" >&2; return 1; }
   done
+  if grep -nE 'scripts/|build/|tools/' "$root/share/doc/morvane/README.md"; then
+    echo "the installed README speaks of the repository, not of the tree" >&2; return 1
+  fi
+  check_pty_example "$root" "$classes"
+}
+
+# The --pty example of `morvane-sim --help`, typed in a folder whose classes/
+# holds the examples: a simulator on /tmp/morvane (here a link of our own
+# folder), then the host with the modem-line library preloaded, which must
+# find the module, download and listen.
+check_pty_example() {
+  local root=$1 classes=$2 usage preload host line=$work/pty/line
+  usage=$("$root/bin/morvane-sim" --help)
+  preload=$(sed -n 's/^ *LD_PRELOAD=\([^ ]*\) .*/\1/p' <<<"$usage")
+  host=$(grep -A1 '^ *LD_PRELOAD=' <<<"$usage" | tail -n 1 | sed 's|/tmp/morvane|'"$line"'|')
+  [ -e "$preload" ] || { echo "morvane-sim --help preloads $preload, which $root lacks" >&2; return 1; }
+  mkdir -p "$work/pty" && rm -rf "$work/pty/classes" && cp -r "$classes" "$work/pty/classes"
+  coproc SIM { "$root/bin/morvane-sim" --pty "$line" --exit-on-eof 2>/dev/null; }
+  local announced
+  read -r -t 5 announced <&"${SIM[0]}" || true
+  [ "$announced" = "pty $line" ] || { echo "morvane-sim --pty did not start: $announced" >&2; return 1; }
+  local shown
+  shown=$(cd "$work/pty" && PATH="$root/bin:$PATH" LD_PRELOAD=$preload timeout -s INT 10 \
+    bash -c "eval \"\$0\"" "$host" 2>&1 </dev/null) || true
+  eval "exec ${SIM[1]}>&-"
+  wait "$SIM_PID" || true
+  grep -q "^Listening for messages" <<<"$shown" && grep -q "Hello from the Morvane module" <<<"$shown" ||
+    { echo "the --pty example of morvane-sim --help failed in $root:"; echo "$shown"; return 1; }
+  echo "morvane-sim --help's --pty example works as typed in $root"
 }
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null

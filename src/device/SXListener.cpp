@@ -117,7 +117,10 @@ void TSXComm::DispatchMessage(const ProgramMap* program)
     case mkText: {
         messageBuffer_[messageLength_] = 0;
         const char* text = reinterpret_cast<const char*>(messageBuffer_ + 1);
-        ConsoleText(std::string_view(text, std::char_traits<char>::length(text)));
+        size_t length = std::char_traits<char>::length(text);
+        ConsoleText(std::string_view(text, length));
+        if (length > 0)
+            textLineOpen_ = text[length - 1] != '\n' && text[length - 1] != '\r';
         return;
     }
     case mkException:
@@ -138,6 +141,11 @@ void TSXComm::PrintExceptionReport(const ProgramMap* program)
     // Big-endian here, unlike the status reply.
     int classOffset = 256 * messageBuffer_[1] + messageBuffer_[2];
     int pc = 256 * messageBuffer_[3] + messageBuffer_[4] - 1;
+    // After a print() without a line end the report would share its line.
+    if (textLineOpen_) {
+        ConsoleText("\n");
+        textLineOpen_ = false;
+    }
     if (program == nullptr) {
         // Only a stored image was downloaded: nothing to look the numbers up in.
         PrintCatalogueMessage(ecIDE, 28, std::to_string(classOffset));

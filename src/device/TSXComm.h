@@ -100,4 +100,6 @@ private:
     uint8_t keyQueue_[kKeyQueueSize] = {};
     int32_t keyCount_ = 0;
     const ProgramMap* program_ = nullptr;
+    // The program's text so far ends inside a line.
+    bool textLineOpen_ = false;
 };

@@ -48,7 +48,8 @@ public:
             [this] {
                 if (driver_.LineFailed())
                     throw EError(ecIDE, 8, driver_.LastError());
-            });
+            },
+            [this] { return comm_.KeyCount() < TSXComm::kKeyQueueSize; });
     }
 
 private:

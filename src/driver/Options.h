@@ -22,8 +22,11 @@ struct CommandLine {
 };
 
 // Parses the arguments after the program name and records the port choice in
-// the run settings. Options are matched exactly; any other word is the file
-// name, the last one winning.
+// the run settings. Options are matched exactly; a word that begins with "--"
+// and is no option is a usage error, any other word is the file name, the
+// last one winning. A --port value that is neither a number, a port's name
+// nor a COM name (COM3) is a usage error, as are simulator options "sim:"
+// does not take.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // The decimal reading --port gives its value: leading blanks and a sign are

@@ -134,6 +134,13 @@ std::unique_ptr<SerialPort> MakeRfc2217Port(const std::string& name, const std::
 // nullptr when `name` is not a simulator port name.
 std::unique_ptr<SerialPort> MakeSimulatorPort(const std::string& name);
 bool IsSimulatorPortName(const std::string& name);
+// The RAM "sim:memory=BYTES" may ask for, as morvane-sim takes it.
+constexpr long kSimulatorMinRamBytes = 4096;
+constexpr long kSimulatorMaxRamBytes = 49152;
+// What is wrong with the options of simulator port name `name`, in words
+// that name the option and what it takes ("" when nothing is). A fault's
+// value is left to the simulator, which knows its range.
+std::string SimulatorOptionsProblem(const std::string& name);
 
 // True when `name` is a URL of a scheme CreateSerialPort serves (well formed
 // or not: a malformed one is then reported as a port that cannot be opened).

@@ -56,21 +56,66 @@ std::map<std::string, std::unique_ptr<Simulator>>& Simulators()
     return simulators;
 }
 
+// Splits "pace,memory=8192" at its commas.
+std::vector<std::string> OptionsOf(const std::string& options)
+{
+    std::vector<std::string> list;
+    size_t start = 0;
+    while (start < options.size()) {
+        size_t comma = options.find(',', start);
+        list.push_back(options.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        start = comma == std::string::npos ? options.size() : comma + 1;
+    }
+    return list;
+}
+
+bool IsMemoryOption(const std::string& option) { return option.compare(0, 7, "memory=") == 0; }
+
+// The RAM of "memory=BYTES"; false unless BYTES is a decimal number in range.
+bool MemoryBytes(const std::string& option, long& bytes)
+{
+    std::string digits = option.substr(7);
+    if (digits.empty() || digits.size() > 6)
+        return false;
+    bytes = 0;
+    for (char c : digits) {
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+        bytes = bytes * 10 + (c - '0');
+    }
+    return bytes >= kSimulatorMinRamBytes && bytes <= kSimulatorMaxRamBytes;
+}
+
+// What is wrong with one option; "" when nothing is.
+std::string OptionProblem(const std::string& option)
+{
+    std::string name, value;
+    long bytes = 0;
+    if (option == "pace" || IsFaultOption(option, name, value))
+        return "";
+    if (IsMemoryOption(option))
+        return MemoryBytes(option, bytes) ? ""
+                                          : "memory takes " + std::to_string(kSimulatorMinRamBytes) + " to " +
+                                                std::to_string(kSimulatorMaxRamBytes) + " bytes, not " +
+                                                option.substr(7);
+    std::string faults;
+    for (const char* fault : kFaultOptions)
+        faults += std::string(", ") + fault + "=VALUE";
+    return "unknown simulator option '" + option + "'; sim: takes pace, memory=BYTES" + faults;
+}
+
 // The simulator's arguments for the options of a port name; false when an
 // option is not known.
 bool SimulatorArguments(const std::string& options, std::vector<std::string>& args)
 {
     args = {"--listen-port", "0", "--exit-on-eof"};
-    size_t start = 0;
-    while (start < options.size()) {
-        size_t comma = options.find(',', start);
-        std::string option = options.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        start = comma == std::string::npos ? options.size() : comma + 1;
+    for (const std::string& option : OptionsOf(options)) {
         std::string name, value;
+        if (!OptionProblem(option).empty())
+            return false;
         if (option == "pace") {
             args.push_back("--pace");
-        } else if (option.compare(0, 7, "memory=") == 0 && option.size() > 7 && option.size() <= 12 &&
-                   std::isdigit(static_cast<unsigned char>(option[7]))) {
+        } else if (IsMemoryOption(option)) {
             args.push_back("--memory");
             args.push_back(option.substr(7));
         } else if ((option.compare(0, 6, "bench=") == 0 || option.compare(0, 6, "trace=") == 0) && option.size() > 6) {
@@ -79,8 +124,6 @@ bool SimulatorArguments(const std::string& options, std::vector<std::string>& ar
         } else if (IsFaultOption(option, name, value)) {
             args.push_back("--" + name);
             args.push_back(value);
-        } else {
-            return false;
         }
     }
     return true;
@@ -201,6 +244,16 @@ private:
 } // namespace
 
 bool IsSimulatorPortName(const std::string& name) { return name == "sim" || name.compare(0, 4, "sim:") == 0; }
+
+std::string SimulatorOptionsProblem(const std::string& name)
+{
+    if (!IsSimulatorPortName(name))
+        return "";
+    for (const std::string& option : OptionsOf(name.size() > 4 ? name.substr(4) : ""))
+        if (std::string problem = OptionProblem(option); !problem.empty())
+            return problem;
+    return "";
+}
 
 std::unique_ptr<SerialPort> MakeSimulatorPort(const std::string& name)
 {

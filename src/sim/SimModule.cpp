@@ -131,9 +131,10 @@ void SimModule::EndStartUp(bool pinged)
     programText_.clear();
     if (options_.watcher != nullptr)
         options_.watcher->ProgramStarted(*vm_, board_);
-    std::string ram;
+    // The RAM is told every time: it is what `--memory` asked for, or less.
+    std::string ram = ", " + std::to_string(vm_->RamBytes()) + " bytes of RAM";
     if (vm_->RamBytes() < options_.ramBytes)
-        ram = ", " + std::to_string(vm_->RamBytes()) + " bytes of RAM: what fits below 64 KiB";
+        ram += ": what fits below 64 KiB";
     notices_.push_back({"program started (" + std::to_string(header.stackBase) + " bytes of program memory" + ram + ")"});
     NoteProgramStop();
 }

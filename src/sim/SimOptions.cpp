@@ -1,7 +1,8 @@
 #include "sim/SimOptions.h"
 
 #include "driver/Console.h"
-#include "sim/MoxVm.h"
+#include "platform/ChildProcess.h"
+#include "platform/SerialPort.h"
 
 #include <algorithm>
 #include <cctype>
@@ -63,7 +64,7 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args)
                 return Failed(arg);
             options.ptyPath = args[++i];
         } else if (arg == "--memory") {
-            if (!hasValue || !ParseNumber(args[i + 1], MoxVm::kMinRamBytes, 48 * 1024, value))
+            if (!hasValue || !ParseNumber(args[i + 1], kSimulatorMinRamBytes, kSimulatorMaxRamBytes, value))
                 return Failed(hasValue ? arg + " " + args[i + 1] : arg);
             options.ramBytes = static_cast<uint32_t>(value);
             ++i;
@@ -95,9 +96,28 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args)
     return options;
 }
 
+namespace {
+
+// The tree this program lies in: the folder above its own, where the class
+// library and the modem-line library are installed (a build folder has them
+// at the same places), so that the examples work as typed.
+std::string OwnTree()
+{
+    std::string self = HelperProgramPath("morvane-sim");
+    size_t slash = self.find_last_of("/\\");
+    std::string bin = slash == std::string::npos ? "." : self.substr(0, slash);
+    slash = bin.find_last_of("/\\");
+    return slash == std::string::npos ? bin + "/.." : bin.substr(0, slash);
+}
+
+} // namespace
+
 void PrintSimUsage()
 {
-    static const char* const kLines[] = {
+    const std::string tree = OwnTree();
+    const std::string preload = tree + "/lib/morvane/preload/libmorvane_modemlines.so";
+    const std::string classPath = "--path \"" + tree + "/share/morvane/lib;classes\"";
+    const std::string lines[] = {
         "\nmorvane-sim --listen-port <port> | --pty <path> [options]\n",
         "   A Morvane module, simulated: it runs the programs downloaded to it and\n",
         "   talks the module's serial protocol behind an RFC 2217 server or on a\n",
@@ -107,8 +127,8 @@ void PrintSimUsage()
         "                 The address is printed as rfc2217://127.0.0.1:<port>.\n",
         "   --pty <path>  Serve on a pseudo-terminal; <path> becomes a link to its\n",
         "                 device, opened as a serial port is. Prints pty <path>.\n",
-        "                 A host reaches the modem lines only with the build's\n",
-        "                 tests/lib/libmorvane_modemlines.so in LD_PRELOAD.\n",
+        "                 A host reaches the modem lines only with this library\n",
+        "                 in LD_PRELOAD: " + preload + "\n",
         "                 Not on Windows, which has no pseudo-terminals.\n",
         "   --pace        Keep the timing of the 28,800 baud line (10 bits a byte)\n",
         "                 and of the module's own clock.\n",
@@ -132,14 +152,15 @@ void PrintSimUsage()
         "   --ping-answer <byte> Answer a ping in the loader with this byte.\n",
         "   --dsr low|high  Keep DSR at this level whatever RTS does.\n",
         "\n",
-        "   e.g. morvane-sim --listen-port 2217\n",
-        "        MorvaneDirect --port rfc2217://127.0.0.1:2217 --listen Hello\n",
+        "   e.g., with Hello compiled into classes (see morvanedirect(1)):\n",
+        "        morvane-sim --listen-port 2217\n",
+        "        morvanedirect --port rfc2217://127.0.0.1:2217 --listen " + classPath + " Hello\n",
         "        morvane-sim --pty /tmp/morvane\n",
-        "        LD_PRELOAD=build/tests/lib/libmorvane_modemlines.so \\\n",
-        "        MorvaneDirect --port /tmp/morvane --listen Hello\n",
-        "   MorvaneDirect --port sim starts a simulator of its own.\n",
+        "        LD_PRELOAD=" + preload + " \\\n",
+        "        morvanedirect --port /tmp/morvane --listen " + classPath + " Hello\n",
+        "   morvanedirect --port sim starts a simulator of its own.\n",
         "\n",
     };
-    for (const char* line : kLines)
+    for (const std::string& line : lines)
         ConsoleText(line);
 }

@@ -71,6 +71,16 @@ TEST(SXListenerTest, Messages)
          "[Error IDE-0028] Unhandled exception in JVM: java.lang.ArithmeticException\n"
          "Exception thrown in file 'Prog.java' at line 12\n",
          {}},
+        {"an exception after text without a line end starts a line",
+         {Text(3, "count: 3"), {0x05, 0x04, 0x00, 0x40, 0x00, 0x3A, 0x7E}}, {}, {}, true,
+         "count: 3\n[Error IDE-0028] Unhandled exception in JVM: java.lang.ArithmeticException\n"
+         "Exception thrown in file 'Prog.java' at line 12\n",
+         {}},
+        {"an exception after a whole line adds none", {Text(3, "a\n"), {0x05, 0x04, 0x00, 0x40, 0x00, 0x3A, 0x7E}},
+         {}, {}, false,
+         "a\n[Error IDE-0028] Unhandled exception in JVM: 64\n"
+         "Exception thrown at pc = 57; no line can be given without the linked program\n",
+         {}},
         {"an exception split across chunks", {{0x05, 0x04, 0x00}, {0x40, 0x00}, {0x3A, 0x7E}}, {}, {}, true,
          "[Error IDE-0028] Unhandled exception in JVM: java.lang.ArithmeticException\n"
          "Exception thrown in file 'Prog.java' at line 12\n",

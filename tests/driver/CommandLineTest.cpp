@@ -62,6 +62,19 @@ TEST(CommandLineTest, ExactOutputAndExitCode)
         {"--path without value", {"Prog", "--path"}, kVersion + "\nError: Path expected.\n\n", 1},
         {"--port without value", {"--link", "--port"}, kVersion + "\nError: Port number expected.\n\n", 1},
         {"an earlier error wins over a later help", {"--path"}, kVersion + "\nError: Path expected.\n\n", 1},
+        {"a mistyped option", {"--port", "sim", "--lisen", "Prog"}, kVersion + "\nError: Unknown option --lisen.\n\n", 1},
+        {"options are case-sensitive", {"Prog", "--LINK"}, kVersion + "\nError: Unknown option --LINK.\n\n", 1},
+        {"an unknown option before help", {"--version", "--help"}, kVersion + "\nError: Unknown option --version.\n\n", 1},
+        {"a misspelt sim port", {"--port", "simm", "Prog"},
+         kVersion + "\nError: Unknown port simm (a COM number, a device, rfc2217://HOST:PORT or sim expected).\n\n", 1},
+        {"a URL without its slashes", {"--port", "rfc2217:/localhost:2217", "Prog"},
+         kVersion + "\nError: Unknown port rfc2217:/localhost:2217 (a COM number, a device, rfc2217://HOST:PORT or sim expected).\n\n", 1},
+        {"an unknown simulator option", {"--link", "--port", "sim:pase", "Prog"},
+         kVersion + "\nError: --port sim:pase: unknown simulator option 'pase'; sim: takes pace, memory=BYTES, "
+                    "drop-ack=VALUE, corrupt-status=VALUE, silent-after=VALUE, hang-up-at-block=VALUE, garbage=VALUE, "
+                    "ping-answer=VALUE, dsr=VALUE.\n\n", 1},
+        {"too little simulator memory", {"--port", "sim:pace,memory=1000", "Prog"},
+         kVersion + "\nError: --port sim:pace,memory=1000: memory takes 4096 to 49152 bytes, not 1000.\n\n", 1},
         {"--link with --load", {"--link", "--load", "Prog"}, kVersion + "\nError: --link and --load cannot be used together.\n\n", 1},
     };
     for (const ExactCase& c : cases) {

@@ -7,14 +7,17 @@
 
 #include "faults/TerminalSession.h"
 #include "support/Process.h"
+#include "support/ProcessTimes.h"
 #include "support/SimulatorProcess.h"
 #include "support/TempDir.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -231,6 +234,7 @@ struct ListenRun {
     std::string tail;   // what the run prints after the head
     int exitCode;
     bool deviceOnly = false; // a second host over RFC 2217 takes the line over instead
+    bool idle = false;       // the host and the simulator are left idle a while first
 };
 
 const std::string kListening = "Downloading <dots>\nDownload complete. Resetting Morvane.\n"
@@ -244,7 +248,26 @@ const ListenRun kListenRuns[] = {
     {"HangUpBeforeListening", Ending::failsBeforeListening, "hang-up-at-block=1",
      "Downloading <dots>[Error IDE-0008] Error reading from the serial port (" + kHangUpMark + ").\n", 1},
     {"SecondHostRefused", Ending::secondHostRefused, "", kListening, 0, true},
+    {"IdleCostsNoProcessor", Ending::ctrlC, "", kListening, 0, false, true},
 };
+
+// Processor seconds the host and the simulator use while the host listens
+// and the program waits for a key, over `seconds`. Waiting in the kernel
+// costs next to nothing; a loop that spins burns most of the time even on a
+// loaded machine.
+void ExpectIdle(int host, Port port, double seconds)
+{
+    // The simulator of --port sim is the host's child, one on a
+    // pseudo-terminal the test's own.
+    std::vector<int> simulators = ChildProcesses(port == Port::sim ? host : getpid());
+    std::erase(simulators, host);
+    ASSERT_EQ(simulators.size(), 1u) << "one simulator";
+    double hostBefore = ProcessorSeconds(host), simulatorBefore = ProcessorSeconds(simulators[0]);
+    usleep(static_cast<useconds_t>(seconds * 1e6));
+    EXPECT_LT(ProcessorSeconds(host) - hostBefore, 0.05 * seconds) << "the listening host";
+    EXPECT_LT(ProcessorSeconds(simulators[0]) - simulatorBefore, 0.05 * seconds) << "the simulator";
+    ASSERT_GE(std::min(hostBefore, simulatorBefore), 0);
+}
 
 void PrintTo(const ListenRun& run, std::ostream* out) { *out << run.name; }
 
@@ -284,6 +307,8 @@ TEST_P(ListenRunTest, EndsAsItShouldAndGivesTheTerminalBack)
     if (run.ending != Ending::failsBeforeListening) {
         ASSERT_TRUE(session.WaitFor("waiting for a key\n", 20)) << session.Output();
         EXPECT_TRUE(session.WaitForKeyMode(2)) << "listening takes keys one by one, unechoed";
+        if (run.idle)
+            ExpectIdle(session.Pid(), kind, 2);
         if (run.ending == Ending::secondHostRefused) {
             // Refused at once, before it has touched the line: the first run
             // goes on as if nothing had happened.

@@ -20,6 +20,7 @@ public:
     TerminalSession& operator=(const TerminalSession&) = delete;
 
     bool Started() const { return pid_ > 0; }
+    int Pid() const { return pid_; }
 
     // Reads output until it holds `text` (true) or `seconds` have passed or
     // the program has ended (false).

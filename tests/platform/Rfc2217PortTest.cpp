@@ -109,17 +109,22 @@ class TinyServer {
 public:
     enum Behaviour { bAgreesButNeverReportsModemState, bRefusesComPort, bSilent };
 
-    explicit TinyServer(Behaviour behaviour) : behaviour_(behaviour)
+    // On the IPv4 loopback address, or with `ipv6` on ::1.
+    explicit TinyServer(Behaviour behaviour, bool ipv6 = false) : behaviour_(behaviour)
     {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        listener_ = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), size);
+        sockaddr_in6 address6{};
+        address6.sin6_family = AF_INET6;
+        address6.sin6_addr = in6addr_loopback;
+        sockaddr* bound = ipv6 ? reinterpret_cast<sockaddr*>(&address6) : reinterpret_cast<sockaddr*>(&address);
+        socklen_t size = ipv6 ? sizeof address6 : sizeof address;
+        bind(listener_, bound, size);
         listen(listener_, 1);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-        port_ = ntohs(address.sin_port);
+        getsockname(listener_, bound, &size);
+        port_ = ntohs(ipv6 ? address6.sin6_port : address.sin_port);
         thread_ = std::thread([this] { Serve(); });
     }
     ~TinyServer()
@@ -202,14 +207,18 @@ TEST(Rfc2217PortTest, AServerWithoutTheComPortOptionIsNoPort)
         TinyServer::Behaviour behaviour;
         int error;
         int64_t atLeastMs;
+        bool ipv6 = false; // the server on ::1, named in brackets
     };
     const Row rows[] = {
         {"refuses the option", TinyServer::bRefusesComPort, EPROTONOSUPPORT, 0},
         {"never answers", TinyServer::bSilent, EPROTONOSUPPORT, 2000},
+        {"refuses the option on IPv6", TinyServer::bRefusesComPort, EPROTONOSUPPORT, 0, true},
     };
     for (const Row& row : rows) {
-        TinyServer server(row.behaviour);
-        std::unique_ptr<SerialPort> port = MakeRfc2217Port("x", "127.0.0.1", server.Port());
+        TinyServer server(row.behaviour, row.ipv6);
+        std::string host = row.ipv6 ? "[::1]" : "127.0.0.1";
+        std::unique_ptr<SerialPort> port = CreateSerialPort("rfc2217://" + host + ":" + std::to_string(server.Port()));
+        ASSERT_NE(port, nullptr) << row.name;
         int64_t start = SystemClock().NowMs();
         EXPECT_EQ(port->Open(), row.error) << row.name;
         EXPECT_GE(SystemClock().NowMs() - start, row.atLeastMs) << row.name;

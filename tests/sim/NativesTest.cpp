@@ -184,6 +184,11 @@ TEST(NativesTest, WavesAndLevelsFollowTheModulesClock)
     n.Call(code, "CPU.readPin", {6}).Store(2);
     n.Call(code, "CPU.delay", {2});
     n.Call(code, "CPU.readPin", {6}).Store(3);
+    // From the next period (400 us after the start) 10 ms high and 30 ms
+    // low: 25 ms later the pin is low (a wave of 10 and 10 ms would be high).
+    n.Call(code, "PWM.updateInternal", {0, 1000, 3000});
+    n.Call(code, "CPU.delay", {250});
+    n.Call(code, "CPU.readPin", {6}).Store(6);
     // An analog output in slot 1 whose level the program writes.
     int dac = n.Native("DAC.install", 3);
     n.Call(code, "CPU.install", {0}).Op(tPop);
@@ -197,6 +202,7 @@ TEST(NativesTest, WavesAndLevelsFollowTheModulesClock)
     ASSERT_EQ(machine.Run(), MoxVm::State::vsEnded);
     EXPECT_EQ(machine.Static(2), 1) << "the wave starts high";
     EXPECT_EQ(machine.Static(3), 0) << "and is low 200 us later";
+    EXPECT_EQ(machine.Static(6), 0) << "an update's low time";
     EXPECT_EQ(machine.Static(4), 1) << "a level of 200 of 256 reads high";
     EXPECT_EQ(machine.Static(5), 0);
 }

@@ -13,6 +13,7 @@
 #include "platform/SerialPort.h"
 #include "serial/TCommPortDriver.h"
 #include "support/Process.h"
+#include "support/ProcessTimes.h"
 #include "support/SimulatorProcess.h"
 #include "support/TempDir.h"
 
@@ -182,6 +183,37 @@ const LineCase kCases[] = {
          // before them.
          EXPECT_EQ(SecondHost(line, simulator.Port(), {0x01}, 2, 1000), "0181");
          EXPECT_TRUE(simulator.WaitFor("taken over", 1000));
+     }},
+    {"AHostWithoutModemLinesIsHeard", false, false,
+     [](Line line, SimulatorProcess& simulator, Host&) {
+         if (line != SimulatorProcess::lnPty)
+             GTEST_SKIP() << "only a device is opened";
+         // A terminal program: it opens the device and sends, touching no
+         // modem line, so only the kernel's word that it opened tells. The
+         // module has long ended its start-up: nothing else wakes it.
+         usleep(800 * 1000);
+         int fd = open(simulator.Port().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+         ASSERT_GE(fd, 0);
+         const uint8_t query = 0x01;
+         ASSERT_EQ(write(fd, &query, 1), 1);
+         pollfd wait{fd, POLLIN, 0};
+         uint8_t echo = 0;
+         EXPECT_TRUE(poll(&wait, 1, 2000) == 1 && read(fd, &echo, 1) == 1 && echo == query) << "no echo";
+         close(fd);
+     }},
+    {"AnIdleSimulatorCostsNoProcessor", true, false,
+     [](Line, SimulatorProcess& simulator, Host&) {
+         // Its program waits for a key nobody sends; nobody has the line.
+         ASSERT_TRUE(simulator.WaitFor("program started", 3000));
+         std::vector<int> children = ChildProcesses(getpid());
+         ASSERT_EQ(children.size(), 1u) << "the simulator is this test's only child";
+         double before = ProcessorSeconds(children[0]);
+         usleep(2000 * 1000);
+         double used = ProcessorSeconds(children[0]) - before;
+         ASSERT_GE(before, 0);
+         // Waiting in the kernel costs next to nothing; a loop that spins
+         // burns a good part of the time even on a loaded machine.
+         EXPECT_LT(used, 0.1) << "processor seconds in 2 s of idling";
      }},
     {"ASecondSimulatorLeavesTheLinkAlone", false, false,
      [](Line line, SimulatorProcess& simulator, Host& host) {

@@ -39,13 +39,16 @@ Bytes BlockPacket(bool first, const Bytes& data)
     return stuffed;
 }
 
-// A program that asks for two keys and stores them in statics 2 and 3,
-// then waits for a third.
+// A program that reads pin 3 into static 5 and then drives it high, asks
+// for two keys and stores them in statics 2 and 3, then waits for a third.
 Bytes KeyProgram()
 {
     TestProgram program;
     int getByte = program.assembler.AddNative(program.mainClass, "tolve/core/Terminal", "getByte", 0);
+    int readPin = program.assembler.AddNative(program.mainClass, "tolve/core/CPU", "readPin", 1);
+    int writePin = program.assembler.AddNative(program.mainClass, "tolve/core/CPU", "writePin", 2);
     MoxCode code;
+    code.Push(3).Call(readPin).Store(5).Push(3).Push(1).Call(writePin);
     code.Call(getByte).Store(2).Call(getByte).Store(3).Call(getByte).Store(4).Op(tReturn);
     return program.Build(code);
 }
@@ -119,6 +122,7 @@ struct StartUpCase {
     int64_t pingAfterMs; // -1: no ping
     Bytes expected;      // after 0x0F
     SimModule::Mode mode;
+    int starts = 1; // the program ran this often before, and left pin 3 high
 };
 
 TEST(SimModuleTest, StartUpWindowDecidesBetweenLoaderAndProgram)
@@ -129,11 +133,16 @@ TEST(SimModuleTest, StartUpWindowDecidesBetweenLoaderAndProgram)
         {"no ping, a program", true, -1, {0x51}, SimModule::Mode::mdRunning},
         {"no ping, no program", false, -1, {0x50}, SimModule::Mode::mdLoader},
         {"ping after the window", true, SimModule::kStartUpWindowMs + 10, {0x51, 0x0E}, SimModule::Mode::mdRunning},
+        {"a restart finds the pins low inputs", true, -1, {0x51}, SimModule::Mode::mdRunning, 2},
     };
     for (const StartUpCase& c : cases) {
         Module m;
         if (c.program)
             m.module.LoadProgram(KeyProgram());
+        for (int start = 1; start < c.starts; ++start) {
+            m.Reset();
+            m.Wait(SimModule::kStartUpWindowMs + 10);
+        }
         EXPECT_EQ(m.Reset(), Bytes{0x0F}) << c.name;
         Bytes seen;
         if (c.pingAfterMs >= 0) {
@@ -147,6 +156,9 @@ TEST(SimModuleTest, StartUpWindowDecidesBetweenLoaderAndProgram)
         seen.erase(std::remove(seen.begin(), seen.end(), 0x11), seen.end());
         EXPECT_EQ(seen, c.expected) << c.name;
         EXPECT_EQ(m.module.GetMode(), c.mode) << c.name;
+        if (const MoxVm* vm = m.module.Vm()) {
+            EXPECT_EQ(vm->Memory()->Read16(vm->StaticsBase() + 10), 0) << c.name << ": pin 3 as the program found it";
+        }
     }
 }
 

@@ -13,9 +13,9 @@ std::string SystemPath(std::string path);
 // ':' cannot separate the directories of a class path.
 bool PathsHaveDriveLetters();
 
-// A name --port takes as a local device (one that does not exist), and one
-// that names no device and is no number either (COM3 is a device on Windows
-// and a word elsewhere).
+// A name --port takes as a local device (one that does not exist), and a COM
+// name that names no device and leaves the choice to the port search (COM3
+// is a device on Windows and a word elsewhere; COM0 is no device there).
 struct PortNames {
     std::string device;
     std::string notADevice;

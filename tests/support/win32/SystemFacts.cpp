@@ -12,4 +12,4 @@ bool PathsHaveDriveLetters() { return true; }
 
 int OpenDescriptorCount() { return -1; }
 
-PortNames ExamplePortNames() { return {"COM99", "/dev/null-missing"}; }
+PortNames ExamplePortNames() { return {"COM99", "COM0"}; }
