@@ -71,6 +71,12 @@ std::vector<std::string> OptionsOf(const std::string& options)
 
 bool IsMemoryOption(const std::string& option) { return option.compare(0, 7, "memory=") == 0; }
 
+// "bench=FILE" or "trace=FILE", with a file.
+bool IsFileOption(const std::string& option)
+{
+    return (option.compare(0, 6, "bench=") == 0 || option.compare(0, 6, "trace=") == 0) && option.size() > 6;
+}
+
 // The RAM of "memory=BYTES"; false unless BYTES is a decimal number in range.
 bool MemoryBytes(const std::string& option, long& bytes)
 {
@@ -91,7 +97,7 @@ std::string OptionProblem(const std::string& option)
 {
     std::string name, value;
     long bytes = 0;
-    if (option == "pace" || IsFaultOption(option, name, value))
+    if (option == "pace" || IsFileOption(option) || IsFaultOption(option, name, value))
         return "";
     if (IsMemoryOption(option))
         return MemoryBytes(option, bytes) ? ""
@@ -101,7 +107,7 @@ std::string OptionProblem(const std::string& option)
     std::string faults;
     for (const char* fault : kFaultOptions)
         faults += std::string(", ") + fault + "=VALUE";
-    return "unknown simulator option '" + option + "'; sim: takes pace, memory=BYTES" + faults;
+    return "unknown simulator option '" + option + "'; sim: takes pace, memory=BYTES, bench=FILE, trace=FILE" + faults;
 }
 
 // The simulator's arguments for the options of a port name; false when an
@@ -118,7 +124,7 @@ bool SimulatorArguments(const std::string& options, std::vector<std::string>& ar
         } else if (IsMemoryOption(option)) {
             args.push_back("--memory");
             args.push_back(option.substr(7));
-        } else if ((option.compare(0, 6, "bench=") == 0 || option.compare(0, 6, "trace=") == 0) && option.size() > 6) {
+        } else if (IsFileOption(option)) {
             args.push_back("--" + option.substr(0, 5));
             args.push_back(option.substr(6));
         } else if (IsFaultOption(option, name, value)) {

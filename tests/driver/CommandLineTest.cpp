@@ -70,7 +70,7 @@ TEST(CommandLineTest, ExactOutputAndExitCode)
         {"a URL without its slashes", {"--port", "rfc2217:/localhost:2217", "Prog"},
          kVersion + "\nError: Unknown port rfc2217:/localhost:2217 (a COM number, a device, rfc2217://HOST:PORT or sim expected).\n\n", 1},
         {"an unknown simulator option", {"--link", "--port", "sim:pase", "Prog"},
-         kVersion + "\nError: --port sim:pase: unknown simulator option 'pase'; sim: takes pace, memory=BYTES, "
+         kVersion + "\nError: --port sim:pase: unknown simulator option 'pase'; sim: takes pace, memory=BYTES, bench=FILE, trace=FILE, "
                     "drop-ack=VALUE, corrupt-status=VALUE, silent-after=VALUE, hang-up-at-block=VALUE, garbage=VALUE, "
                     "ping-answer=VALUE, dsr=VALUE.\n\n", 1},
         {"too little simulator memory", {"--port", "sim:pace,memory=1000", "Prog"},
