@@ -68,16 +68,22 @@ public:
             // The listener shows text up to its first zero byte.
             const uint8_t* end = std::find(bytes, bytes + size, 0);
             text_.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(end - bytes));
+            // A step that waits for text looks at it at the module time it
+            // was sent: a native that waits would carry the clock past it.
+            if (machine_ != nullptr)
+                machine_->EndSlice();
         }
     }
     bool RequestKey() override { return true; }
 
+    void SetMachine(MoxVm* machine) { machine_ = machine; }
     const std::string& Text() const { return text_; }
 
 private:
     TCommPortDriver driver_;
     TSXComm comm_;
     const ProgramMap* program_;
+    MoxVm* machine_ = nullptr;
     std::string text_;
 };
 
@@ -252,6 +258,7 @@ int RunProgramOnBench(const RunOptions& options)
     ListenerLink link(image.program);
     PinStimulus world;
     MoxVm vm(eeprom, length, options.ramBytes != 0 ? options.ramBytes : MoxVm::kDefaultRamBytes, board, link);
+    link.SetMachine(&vm);
     vm.AttachStimulus(&world);
     if (trace.IsOpen())
         vm.AttachTrace(&trace);

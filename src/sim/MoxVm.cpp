@@ -107,8 +107,9 @@ void MoxVm::Halt(const VmFault& fault)
 
 MoxVm::State MoxVm::Run(uint64_t maxInstructions, int64_t untilUs)
 {
+    sliceUntilUs_ = untilUs;
     try {
-        for (uint64_t n = 0; n < maxInstructions && state_ == State::vsRunning && nowUs_ < untilUs; ++n) {
+        for (uint64_t n = 0; n < maxInstructions && state_ == State::vsRunning && nowUs_ < sliceUntilUs_; ++n) {
             nowUs_ += kInstructionUs;
             ++instructions_;
             try {

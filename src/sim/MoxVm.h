@@ -91,6 +91,11 @@ public:
 
     // The host's answer to a key request: 0..255, or -1 for no key.
     void ProvideKey(int key);
+    // Ends the Run under way after the instruction being executed, so that
+    // its caller looks at what that instruction did (a message) at the
+    // module time it happened, before a native that waits carries the clock
+    // on.
+    void EndSlice() { sliceUntilUs_ = INT64_MIN; }
 
     State GetState() const { return state_; }
     bool Stopped() const { return state_ == State::vsEnded || state_ == State::vsUncaught || state_ == State::vsFaulted; }
@@ -272,6 +277,7 @@ private:
     uint32_t raisingFrames_ = 0;
     bool carry_ = false;
     int64_t nowUs_ = 0;
+    int64_t sliceUntilUs_ = 0; // the running slice's `untilUs`
     uint64_t instructions_ = 0;
     // Where each thrown object was first thrown, as a desktop JVM fixes an
     // exception's place when it is made: a rethrow (a finally block) keeps it.

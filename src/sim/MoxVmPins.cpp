@@ -136,10 +136,12 @@ void MoxVm::SyncTrace()
         return;
     if (nowUs_ > tracedUs_) {
         // Merged in time order across the pins: the file takes times only
-        // forwards.
+        // forwards. From just before the last traced time: the bench may
+        // have put a change at that very time after it was traced (a step
+        // run when the machine stopped right after a message).
         std::array<int64_t, Board::kPins> next{};
         for (int pin = 0; pin < Board::kPins; ++pin)
-            next[static_cast<size_t>(pin)] = NextPinChange(pin, tracedUs_);
+            next[static_cast<size_t>(pin)] = NextPinChange(pin, tracedUs_ - 1);
         for (;;) {
             auto earliest = std::min_element(next.begin(), next.end());
             if (*earliest >= nowUs_)

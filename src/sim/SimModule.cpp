@@ -283,8 +283,12 @@ void SimModule::SendStuffed(uint8_t byte)
 
 void SimModule::SendMessage(uint8_t kind, const uint8_t* bytes, size_t size)
 {
-    if (kind == 3 && options_.watcher != nullptr)
+    if (kind == 3 && options_.watcher != nullptr) {
         programText_.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(std::find(bytes, bytes + size, 0) - bytes));
+        // The bench looks at the text when it was sent, not a wait later.
+        if (vm_)
+            vm_->EndSlice();
+    }
     Send(kMessage);
     SendStuffed(kind);
     for (size_t i = 0; i < size; ++i)

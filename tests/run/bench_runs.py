@@ -53,6 +53,10 @@ ROWS = [
      ["ready\n"], ["WrongPin.bench.toml:3: expect-pin 2 level 1 not met"], []),
     ("a wave holds its level through a nap", "Napper", "fixtures", None, [], 0,
      ["woke\n"], ["passed"], [("nap", 3, 18000)]),
+    # A wait-text passes when the text is sent, not after the delay that follows it.
+    ("a text is looked at when it is sent", "Blink", "examples", "AtTheText.bench.toml", [], 0,
+     ["LED on\n"], ['AtTheText.bench.toml:2: wait-text "LED on" seen at 254750us',
+                     "AtTheText.bench.toml:3: expect-pin 0 level 1 met"], []),
     ("a malformed bench: nothing ran", "Button", "fixtures", "Malformed.bench.toml", [], 2,
      [], ["Malformed.bench.toml:2:"], []),
     ("a bench's own time-out", "Forever", "fixtures", "Short.bench.toml", [], 3,
@@ -78,6 +82,7 @@ EXTRA_BENCHES = {
     "WrongPin.bench.toml": 'steps = [\n  { wait-text = "ready" },\n  { expect-pin = 2, level = 1 },\n]\n',
     "Malformed.bench.toml": 'steps = [\n  { set-pin = 16, level = 1 },\n]\n',
     "Short.bench.toml": 'timeout = "200ms"\n',
+    "AtTheText.bench.toml": 'steps = [\n  { wait-text = "LED on" },\n  { expect-pin = 0, level = 1 },\n]\n',
 }
 
 
