@@ -9,6 +9,11 @@ namespace {
 constexpr size_t kReadBytes = 4096;
 // A debugger that stops reading for this long is taken for gone.
 constexpr int64_t kSendTimeoutMs = 10'000;
+// A look at the socket is a system call, dearer than a slice of the
+// program: it is taken once every so many instructions (well under a
+// millisecond of the host's time), which is soon enough for a debugger's
+// suspend.
+constexpr uint64_t kPollInstructions = 20'000;
 
 void Notice(const std::string& text) { std::fprintf(stderr, "morvane-run: %s\n", text.c_str()); }
 
@@ -112,6 +117,9 @@ void JdwpServer::Service()
 {
     if (connection_ == nullptr)
         return;
+    if (!vm_.Stopped() && vm_.Instructions() - polledAt_ < kPollInstructions)
+        return;
+    polledAt_ = vm_.Instructions();
     if (Pump(0))
         ServeWhileSuspended();
 }

@@ -50,4 +50,5 @@ private:
     std::unique_ptr<TcpConnection> connection_;
     std::unique_ptr<jdwp::JdwpSession> session_;
     bool exitRequested_ = false;
+    uint64_t polledAt_ = 0;
 };
