@@ -115,11 +115,19 @@ void JdwpServer::ServeWhileSuspended()
 
 void JdwpServer::Service()
 {
-    if (connection_ == nullptr)
-        return;
     if (!vm_.Stopped() && vm_.Instructions() - polledAt_ < kPollInstructions)
         return;
     polledAt_ = vm_.Instructions();
+    if (connection_ == nullptr) {
+        // As a JVM's server does, the port stays open after a debugger has
+        // detached: the next one attaches to the running program.
+        int fd = listener_.Accept();
+        if (fd < 0 || vm_.Stopped())
+            return;
+        connection_ = std::make_unique<TcpConnection>(fd);
+        session_ = std::make_unique<jdwp::JdwpSession>(vm_, info_);
+        vm_.SetDebugHook(this);
+    }
     if (Pump(0))
         ServeWhileSuspended();
 }
