@@ -17,6 +17,7 @@ TEST(RunOptionsTest, ParsesOrSaysWhatIsWrong)
         int64_t timeoutUs;
         bool timeoutGiven;
         uint32_t ramBytes;
+        int jdwpPort = -1;
     };
     const Case cases[] = {
         {"nothing: the usage", {}, RunOptions::ocUsage, "", 10'000'000, false, 0},
@@ -36,8 +37,12 @@ TEST(RunOptionsTest, ParsesOrSaysWhatIsWrong)
          "--memory expects 4096 to 49152 bytes, not '16k'.", 10'000'000, false, 0},
         {"an unknown option", {"Blink", "--fast"}, RunOptions::ocError, "Unknown option on command line: '--fast'.",
          10'000'000, false, 0},
-        {"a debugger port, not yet", {"--jdwp", "8000", "Blink"}, RunOptions::ocError,
-         "Unknown option on command line: '--jdwp'.", 10'000'000, false, 0},
+        {"a debugger port", {"--jdwp", "8000", "Blink"}, RunOptions::ocRun, "", 10'000'000, false, 0, 8000},
+        {"a free debugger port", {"Blink", "--jdwp", "0"}, RunOptions::ocRun, "", 10'000'000, false, 0, 0},
+        {"a debugger port beyond 65535", {"--jdwp", "65536", "Blink"}, RunOptions::ocError,
+         "--jdwp expects a port number from 0 to 65535 (0 picks a free one), not '65536'.", 10'000'000, false, 0},
+        {"a debugger port by name", {"--jdwp", "jdb", "Blink"}, RunOptions::ocError,
+         "--jdwp expects a port number from 0 to 65535 (0 picks a free one), not 'jdb'.", 10'000'000, false, 0},
         {"a value missing at the end", {"Blink", "--bench"}, RunOptions::ocError, "--bench expects a value.",
          10'000'000, false, 0},
         {"an empty text", {"--expect-text", "", "Blink"}, RunOptions::ocError,
@@ -54,7 +59,7 @@ TEST(RunOptionsTest, ParsesOrSaysWhatIsWrong)
         EXPECT_EQ(options.timeoutUs, c.timeoutUs) << c.name;
         EXPECT_EQ(options.timeoutGiven, c.timeoutGiven) << c.name;
         EXPECT_EQ(options.ramBytes, c.ramBytes) << c.name;
-        EXPECT_EQ(options.jdwpPort, -1) << c.name;
+        EXPECT_EQ(options.jdwpPort, c.jdwpPort) << c.name;
     }
 
     // Every value lands where it belongs, texts in the order given.
