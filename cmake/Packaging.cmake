@@ -11,7 +11,7 @@
 # The documentation keeps the source tree's layout, so its links between
 # files hold in the installed copy too.
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES docs/simulator.md docs/troubleshooting.md docs/bench.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+install(FILES docs/simulator.md docs/troubleshooting.md docs/bench.md docs/debugging.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(FILES runtime/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/runtime)
 install(FILES desktop/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/desktop)
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
