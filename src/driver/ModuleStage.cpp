@@ -4,7 +4,6 @@
 #include "driver/ListenLoop.h"
 #include "driver/RunSettings.h"
 #include "driver/TDataClass.h"
-#include "driver/WhereIsIt.h"
 #include "errors/EError.h"
 #include "platform/ConsoleKeys.h"
 #include "platform/StopSignals.h"
@@ -55,7 +54,7 @@ public:
         // The terminal is back in line mode for the last line; the stop
         // flag's handlers stay, so a second Ctrl-C cannot cut the reply short
         // of its time-out.
-        SayWhereProgramIs(comm_, program_);
+        comm_.ReportWhereProgramIs(program_);
     }
 
 private:
