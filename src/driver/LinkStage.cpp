@@ -1,5 +1,6 @@
 #include "driver/Stages.h"
 
+#include "image/DebugInfo.h"
 #include "image/LinkedProgramMap.h"
 #include "linker/CMOXLinker.h"
 
@@ -12,6 +13,7 @@ namespace {
 // layout long after the link.
 std::unique_ptr<CMOXLinker> currentLinker;
 std::unique_ptr<LinkedProgramMap> currentProgram;
+std::unique_ptr<ProgramDebugInfo> currentDebugInfo;
 
 // The download sends whole blocks of 16 bytes, so its last block reads past
 // the image: zeros, as after an image read from a file.
@@ -22,6 +24,7 @@ constexpr size_t kImageTail = 20;
 RunImage LinkProgram(const std::string& className, const std::string& classPath)
 {
     currentProgram.reset();
+    currentDebugInfo.reset();
     currentLinker = std::make_unique<CMOXLinker>();
     currentLinker->Link(className, classPath);
     currentProgram = std::make_unique<LinkedProgramMap>(*currentLinker);
@@ -33,4 +36,13 @@ RunImage LinkProgram(const std::string& className, const std::string& classPath)
     image.bytes.resize(image.bytes.size() + kImageTail, 0);
     image.program = currentProgram.get();
     return image;
+}
+
+const ProgramDebugInfo* LinkedDebugInfo()
+{
+    if (currentLinker == nullptr)
+        return nullptr;
+    if (currentDebugInfo == nullptr)
+        currentDebugInfo = std::make_unique<ProgramDebugInfo>(BuildDebugInfo(*currentLinker));
+    return currentDebugInfo.get();
 }

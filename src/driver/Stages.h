@@ -6,6 +6,7 @@
 #include <vector>
 
 class ProgramMap;
+class ProgramDebugInfo;
 
 // The image of this run: the linker's output or a stored file's bytes.
 struct RunImage {
@@ -18,6 +19,11 @@ struct RunImage {
 
 // Links `className` along `classPath` (LinkStage.cpp). Raises EError.
 RunImage LinkProgram(const std::string& className, const std::string& classPath);
+
+// What a debugger needs of the last link's classes, methods, lines and
+// locals, made on first use; null before any link. Lives until the process
+// ends.
+const ProgramDebugInfo* LinkedDebugInfo();
 
 // The module, found and connected (ModuleStage.cpp). Each step raises EError.
 class ModuleSession {

@@ -7,6 +7,7 @@
 #include "driver/Console.h"
 #include "driver/Stages.h"
 #include "errors/EError.h"
+#include "jdwp/JdwpServer.h"
 #include "platform/ConsoleKeys.h"
 #include "platform/Files.h"
 #include "run/JUnitReport.h"
@@ -166,14 +167,25 @@ struct Outcome {
 };
 
 Outcome Play(MoxVm& vm, BenchRunner& bench, KeySource& keys, const ListenerLink& link, const BenchPins& pins,
-             int64_t timeoutUs, const ProgramMap* program)
+             int64_t timeoutUs, const ProgramMap* program, JdwpServer* debugger)
 {
     using Verdict = BenchRunner::Verdict;
     for (;;) {
         int64_t untilUs = std::min(bench.NextCheckUs(), vm.NowUs() + kSliceUs);
         if (timeoutUs > 0)
             untilUs = std::min(untilUs, timeoutUs);
-        MoxVm::State state = vm.Run(kSliceInstructions, std::max(untilUs, vm.NowUs() + 1));
+        // The watched loop only while a debugger is attached: a run without
+        // one, or after it detached, pays nothing for breakpoints.
+        MoxVm::State state = debugger != nullptr && debugger->Attached()
+                                 ? vm.RunWatched(kSliceInstructions, std::max(untilUs, vm.NowUs() + 1))
+                                 : vm.Run(kSliceInstructions, std::max(untilUs, vm.NowUs() + 1));
+        if (debugger != nullptr) {
+            debugger->Service();
+            if (debugger->ExitRequested()) {
+                vm.Terminate();
+                return {Verdict::bvFailed, "the debugger ended the program"};
+            }
+        }
         if (state == MoxVm::State::vsWaitingForKey)
             vm.ProvideKey(keys.Next(bench));
         for (const std::string& line : bench.TakeNotices())
@@ -255,7 +267,28 @@ int RunProgramOnBench(const RunOptions& options)
     BenchRunner bench(script, world, options.expectTexts, options.failTexts);
     VmBenchPins pins(vm, board);
 
-    Outcome outcome = Play(vm, bench, keys, link, pins, timeoutUs, image.program);
+    std::unique_ptr<JdwpServer> debugger;
+    if (options.jdwpPort >= 0) {
+        const ProgramDebugInfo* info = LinkedDebugInfo();
+        debugger = std::make_unique<JdwpServer>(vm, *info);
+        int error = debugger->Listen(static_cast<uint16_t>(options.jdwpPort));
+        if (error != 0) {
+            Notice("port " + std::to_string(options.jdwpPort) + ": " + SystemErrorText(error));
+            return rxNotRun;
+        }
+        // The line a JVM waiting for its debugger prints; scripts and IDEs
+        // look for it before they attach.
+        std::fprintf(stdout, "Listening for transport dt_socket at address: %u\n", debugger->Port());
+        std::fflush(stdout);
+        if (!debugger->WaitForDebugger()) {
+            Notice("stopped while waiting for a debugger");
+            return rxNotRun;
+        }
+    }
+
+    Outcome outcome = Play(vm, bench, keys, link, pins, timeoutUs, image.program, debugger.get());
+    if (debugger)
+        debugger->ProgramEnded();
     std::fflush(ConsoleStream());
 
     int exitCode = outcome.verdict == BenchRunner::Verdict::bvPassed   ? rxPassed

@@ -49,7 +49,7 @@ RunOptions ParseRunOptions(const std::vector<std::string>& args)
         }
         const bool takesValue = arg == "--path" || arg == "--bench" || arg == "--trace" || arg == "--expect-text" ||
                                 arg == "--fail-text" || arg == "--timeout" || arg == "--keys" || arg == "--junit" ||
-                                arg == "--memory";
+                                arg == "--memory" || arg == "--jdwp";
         if (!takesValue) {
             if (!arg.empty() && arg[0] == '-')
                 return Failed("Unknown option on command line: '" + arg + "'.");
@@ -91,6 +91,17 @@ RunOptions ParseRunOptions(const std::vector<std::string>& args)
             if (!ParseBytes(value, options.ramBytes))
                 return Failed("--memory expects " + std::to_string(MoxVm::kMinRamBytes) + " to " +
                               std::to_string(kMaxRamBytes) + " bytes, not '" + value + "'.");
+        } else if (arg == "--jdwp") {
+            int port = 0;
+            bool digits = !value.empty() && value.size() <= 5;
+            for (char c : value) {
+                digits = digits && c >= '0' && c <= '9';
+                if (digits)
+                    port = port * 10 + (c - '0');
+            }
+            if (!digits || port > 65535)
+                return Failed("--jdwp expects a port number from 0 to 65535 (0 picks a free one), not '" + value + "'.");
+            options.jdwpPort = port;
         }
     }
     if (options.mainClass.empty())
@@ -120,6 +131,9 @@ void PrintRunUsage()
         "   --junit <file.xml> Write the result as a JUnit test report.\n",
         "   --memory <bytes> RAM for static fields, stack and heap\n",
         "                 (4096 to 49152, default 16384).\n",
+        "   --jdwp <port> Serve Java debuggers (jdb, an IDE's remote attach) on\n",
+        "                 127.0.0.1:<port>, 0 for a free one; the program waits\n",
+        "                 for the debugger before its first instruction.\n",
         "   --help        Display this help message\n",
         "\n",
         "   Exit codes: 0 passed (the program ended, or every expectation was met),\n",

@@ -13,7 +13,7 @@ struct RunOptions {
     int64_t timeoutUs = 10'000'000; // module time; 0: none
     bool timeoutGiven = false;       // --timeout was given: it overrides a bench file's `timeout`
     uint32_t ramBytes = 0;           // 0: the simulator's default
-    int jdwpPort = -1;               // reserved for a later debugger option; not parsed yet
+    int jdwpPort = -1;               // --jdwp: the debugger's port (0: a free one); -1 without
 };
 
 RunOptions ParseRunOptions(const std::vector<std::string>& args);

@@ -29,6 +29,22 @@ public:
     virtual bool RequestKey() = 0;
 };
 
+// What a debugger attached to the machine hears. Both calls come between
+// instructions (an exception: before it unwinds anything), with the machine
+// in a state that may be read and written; a call may block while the
+// debugger looks around.
+class VmDebugHook {
+public:
+    virtual ~VmDebugHook() = default;
+    // Before the instruction at `pc` runs, when it carries a breakpoint or
+    // the machine steps.
+    virtual void AtInstruction(uint32_t pc) = 0;
+    // `object` is thrown at `originPc` (for an error the machine raises, the
+    // failing instruction); `catchPc` is the handler that will take it, 0
+    // when none does.
+    virtual void ExceptionThrown(uint16_t object, uint32_t originPc, uint32_t catchPc) = 0;
+};
+
 // The Mox virtual machine: runs the image the linker writes, on 16-bit words.
 //
 // Memory map (addresses are image offsets, so a reference is simply where the
@@ -110,6 +126,28 @@ public:
     // A full collection now; tests use it to look at what stays alive.
     void CollectGarbage();
 
+    // Debugging (MoxVmDebug.cpp). A run without a hook takes Run, which
+    // looks at nothing of this; RunWatched consults the breakpoint map
+    // before each instruction and calls the hook where it says so.
+    struct FrameView {
+        uint16_t slot;        // method-table slot the call went through
+        uint32_t pc;          // the frame's current instruction (a caller's: its call)
+        uint16_t localsBase;  // address of local 0
+        uint16_t localsCount; // in words
+    };
+    State RunWatched(uint64_t maxInstructions, int64_t untilUs);
+    void SetDebugHook(VmDebugHook* hook) { debugHook_ = hook; }
+    void SetBreakpoint(uint32_t pc, bool set);
+    void ClearBreakpoints() { breakpoints_.assign(breakpoints_.size(), 0); }
+    // Calls the hook before every instruction.
+    void SetStepping(bool stepping) { stepping_ = stepping; }
+    // Bottom frame first; empty once the program has stopped.
+    std::vector<FrameView> Frames() const;
+    // The address space for a debugger's writes (null as Memory()).
+    VmMemory* DebugMemory() { return memory_.get(); }
+    // Ends the program as if main had returned, for a debugger's exit.
+    void Terminate();
+
     // The world outside the pins (MoxVmPins.cpp). Without one, or while it
     // drives nothing, the pins behave as on a bare board. It must outlive
     // the machine.
@@ -168,6 +206,7 @@ private:
     void Return(bool withValue);
     void Throw(uint16_t object, uint16_t throwPc);
     void RaiseVmError(uint8_t code);
+    void TellDebugger(uint16_t object, uint16_t throwPc, uint16_t thrownClass);
     uint16_t FindHandler(const Frame& frame, uint16_t pc, uint16_t thrownClass) const;
     bool IsSubclass(uint16_t classRecord, uint16_t ancestor) const;
     uint16_t ClassOf(uint16_t object) const { return memory_->Read16(object); }
@@ -276,6 +315,11 @@ private:
     std::map<uint16_t, uint16_t> throwOrigin_;
     uint16_t uncaughtClass_ = 0;
     uint16_t uncaughtPc_ = 0;
+
+    VmDebugHook* debugHook_ = nullptr;
+    std::vector<uint8_t> breakpoints_; // one byte per image address
+    bool stepping_ = false;
+    int64_t throwingPc_ = -1; // the top frame's pc while the hook hears of a throw
 
     const PinStimulus* world_ = nullptr;
     VcdTrace* trace_ = nullptr;

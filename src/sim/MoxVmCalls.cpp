@@ -104,6 +104,8 @@ void MoxVm::Throw(uint16_t object, uint16_t throwPc)
     else
         throwOrigin_.emplace(object, throwPc); // a rethrow keeps the first place
     uint16_t thrownClass = ClassOf(object);
+    if (debugHook_ != nullptr)
+        TellDebugger(object, throwPc, thrownClass);
     uint16_t pc = throwPc;
     while (!frames_.empty()) {
         const Frame& frame = frames_.back();
