@@ -14,6 +14,7 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import threading
@@ -61,7 +62,9 @@ class Output:
 
 
 def start_server(command):
-    process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+    # Its notices go to our standard error, where a failing test shows them. A session of its own, so that what it
+    # starts (Wine's processes) ends with it.
+    process = subprocess.Popen(command, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, start_new_session=True)
     line = b""
     deadline = time.monotonic() + WAIT_SECONDS
     # The announcement comes before anything else, on a line of its own.
@@ -72,9 +75,18 @@ def start_server(command):
         line += byte
     found = LISTENING.match(line)
     if not found:
-        process.kill()
+        stop_server(process)
         raise SystemExit(f"{command[0]}: no 'Listening for transport' line first, got {line!r}")
     return process, int(found.group(1))
+
+
+def stop_server(process):
+    if process.poll() is None:
+        try:
+            os.killpg(process.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    process.wait()
 
 
 def run_session(server_command, rows, jdb, sourcepath):
@@ -107,12 +119,16 @@ def run_session(server_command, rows, jdb, sourcepath):
             answers.append(out.text[start:])
         debugger.stdin.close()
         debugger.wait(WAIT_SECONDS)
+        # A session runs its program to the end: the server must end with it, as a program that ends does.
+        try:
+            code = server.wait(WAIT_SECONDS)
+        except subprocess.TimeoutExpired:
+            raise SystemExit(f"{server_command[0]} did not end within {WAIT_SECONDS} s after the session")
+        if code != 0:
+            raise SystemExit(f"{server_command[0]} ended with exit status {code} after the session")
         return answers
     finally:
-        for process in (server,):
-            if process.poll() is None:
-                process.kill()
-            process.wait()
+        stop_server(server)
 
 
 # What legitimately differs between two servers: object ids, code indices (the module's are its own program

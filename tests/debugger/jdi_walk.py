@@ -11,7 +11,7 @@ import shutil
 import subprocess
 import sys
 
-from jdb_session import WAIT_SECONDS, start_server
+from jdb_session import WAIT_SECONDS, start_server, stop_server
 
 
 def main():
@@ -36,9 +36,7 @@ def main():
         result = subprocess.run(client, timeout=WAIT_SECONDS * 4)
         return result.returncode
     finally:
-        if server.poll() is None:
-            server.kill()
-        server.wait()
+        stop_server(server)
 
 
 if __name__ == "__main__":
