@@ -77,6 +77,8 @@ def start_server(command):
     if not found:
         stop_server(process)
         raise SystemExit(f"{command[0]}: no 'Listening for transport' line first, got {line!r}")
+    # The program's own output is read on, so that a full pipe never holds the program.
+    process.program_output = Output(process.stdout)
     return process, int(found.group(1))
 
 
