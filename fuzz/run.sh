@@ -7,7 +7,7 @@
 #
 # BUILD_DIR is a clang build with the fuzz targets built
 # (cmake --build BUILD_DIR --target morvane_fuzz). Targets: classfile link
-# moxload receive rfc2217 options bench (all by default).
+# moxload receive rfc2217 options bench jdwp (all by default).
 set -euo pipefail
 
 if [ $# -lt 1 ]; then
@@ -18,7 +18,7 @@ build=$(cd "$1" && pwd)
 seconds=${2:-20}
 shift $(( $# >= 2 ? 2 : 1 ))
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(classfile link moxload receive rfc2217 options bench)
+[ ${#targets[@]} -eq 0 ] && targets=(classfile link moxload receive rfc2217 options bench jdwp)
 here=$(cd "$(dirname "$0")" && pwd)
 parallel=2
 

@@ -9,6 +9,11 @@ namespace {
 constexpr size_t kReadBytes = 4096;
 // A debugger that stops reading for this long is taken for gone.
 constexpr int64_t kSendTimeoutMs = 10'000;
+// A look at the socket is a system call, dearer than a slice of the
+// program: it is taken once every so many instructions (well under a
+// millisecond of the host's time), which is soon enough for a debugger's
+// suspend.
+constexpr uint64_t kPollInstructions = 20'000;
 
 void Notice(const std::string& text) { std::fprintf(stderr, "morvane-run: %s\n", text.c_str()); }
 
@@ -110,8 +115,19 @@ void JdwpServer::ServeWhileSuspended()
 
 void JdwpServer::Service()
 {
-    if (connection_ == nullptr)
+    if (!vm_.Stopped() && vm_.Instructions() - polledAt_ < kPollInstructions)
         return;
+    polledAt_ = vm_.Instructions();
+    if (connection_ == nullptr) {
+        // As a JVM's server does, the port stays open after a debugger has
+        // detached: the next one attaches to the running program.
+        int fd = listener_.Accept();
+        if (fd < 0 || vm_.Stopped())
+            return;
+        connection_ = std::make_unique<TcpConnection>(fd);
+        session_ = std::make_unique<jdwp::JdwpSession>(vm_, info_);
+        vm_.SetDebugHook(this);
+    }
     if (Pump(0))
         ServeWhileSuspended();
 }

@@ -27,6 +27,7 @@ public:
     bool WaitForDebugger();
     bool Attached() const { return connection_ != nullptr; }
     // Between slices: what the debugger sent; blocks while it suspends.
+    // After a debugger has detached, a new one may attach here.
     void Service();
     // The program has ended: the debugger hears of it and the connection
     // closes.
@@ -50,4 +51,5 @@ private:
     std::unique_ptr<TcpConnection> connection_;
     std::unique_ptr<jdwp::JdwpSession> session_;
     bool exitRequested_ = false;
+    uint64_t polledAt_ = 0;
 };
