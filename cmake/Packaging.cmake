@@ -12,7 +12,7 @@
 # files hold in the installed copy too. The repository's README is for
 # developers (scripts, the build folder); the installed tree has its own.
 install(FILES packaging/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES docs/simulator.md docs/troubleshooting.md docs/bench.md docs/size.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+install(FILES docs/simulator.md docs/troubleshooting.md docs/bench.md docs/size.md docs/debugging.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(FILES runtime/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/runtime)
 install(FILES desktop/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/desktop)
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples

@@ -15,17 +15,15 @@ packages=(
   dpkg-dev file lintian groff-base     # the Debian package: its dependencies, its check, the manual pages
   libtomlplusplus-dev nlohmann-json3-dev # bench files and reports (header-only: the Windows build uses them too)
   sigrok-cli gtkwave                   # real readers of the bench's waveform files, in the tests
+  openjdk-17-jdk-headless              # jdb and com.sun.jdi: the real debuggers the runner's debugger tests attach
 )
 if [ "${1:-}" = windows ]; then
   # The POSIX-threads variant: the win32 one's standard library has no
   # std::mutex or std::thread.
   packages+=(g++-mingw-w64-x86-64-posix wine)
 fi
-# The desktop JVM the simulator's output is compared with: any JDK will do,
-# whichever package brought it.
-if ! command -v javac >/dev/null 2>&1; then
-  packages+=(default-jdk-headless)
-fi
+# The desktop JVM the simulator's output is compared with comes with the JDK
+# above.
 
 missing=()
 for package in "${packages[@]}"; do

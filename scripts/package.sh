@@ -43,7 +43,7 @@ shipped=(
   share/morvane/desktop/tolve/core/CPU.class share/morvane/desktop/morvane/desktop/DesktopLauncher.class
   share/doc/morvane/README.md share/doc/morvane/runtime/README.md share/doc/morvane/docs/simulator.md
   share/doc/morvane/docs/troubleshooting.md share/doc/morvane/examples/Hello.java
-  share/doc/morvane/docs/bench.md share/doc/morvane/docs/size.md share/doc/morvane/examples/Blink.bench.toml
+  share/doc/morvane/docs/bench.md share/doc/morvane/docs/size.md share/doc/morvane/docs/debugging.md share/doc/morvane/examples/Blink.bench.toml
   share/doc/morvane/examples/bench/Button.java share/doc/morvane/examples/bench/Button.bench.toml
   share/man/man1/morvanedirect.1.gz share/man/man1/morvane-sim.1.gz share/man/man1/morvane-desktop.1.gz
   share/man/man1/morvane-run.1.gz share/man/man1/morvane-size.1.gz

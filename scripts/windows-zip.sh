@@ -22,7 +22,7 @@ trap 'rm -rf "$work"' EXIT
 root=$(ls -d "$work"/morvane-*)
 for file in bin/morvanedirect.exe bin/morvane-sim.exe bin/morvane-run.exe bin/morvane-size.exe share/morvane/lib/java/lang/Object.class \
             share/morvane/lib/tolve/core/CPU.class share/doc/morvane/README.md \
-            share/doc/morvane/docs/troubleshooting.md share/doc/morvane/docs/bench.md share/doc/morvane/docs/size.md \
+            share/doc/morvane/docs/troubleshooting.md share/doc/morvane/docs/bench.md share/doc/morvane/docs/size.md share/doc/morvane/docs/debugging.md \
             share/doc/morvane/examples/Hello.java share/doc/morvane/examples/bench/Button.bench.toml; do
   [ -e "$root/$file" ] || { echo "missing from the zip: $file" >&2; exit 1; }
 done

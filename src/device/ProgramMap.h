@@ -23,4 +23,9 @@ public:
     // Raises IDE 16 when `pc` lies before all code, JVM 26 when the method
     // has no line numbers.
     virtual SourceLine LineOfPc(int pc) const = 0;
+
+    // "Class.method", with the class's dotted name, of the method whose code
+    // holds image offset `pc`. Raises IDE 16 when `pc` lies before all code
+    // or beyond the image.
+    virtual std::string MethodNameAt(int pc) const = 0;
 };

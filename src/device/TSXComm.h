@@ -23,7 +23,8 @@ enum : uint8_t {
 // echoes everything the host sends. Each operation raises EError on
 // failure. The implementation is split by concern: framing (SXFraming.cpp),
 // commands (SXCommands.cpp), discovery and reset (SXDiscovery.cpp), download
-// (SXDownload.cpp) and the message listener (SXListener.cpp).
+// (SXDownload.cpp), the message listener (SXListener.cpp) and where a
+// stopped program was (SXWhereIs.cpp).
 //
 // Waits keep the protocol's time-outs to the millisecond of the driver's
 // clock but block on the port until a byte comes or the time is up.
@@ -76,6 +77,14 @@ public:
     void AnswerInputRequest();
     int AssembleMessage(const uint8_t* bytes, int count, const ProgramMap* program, int position);
     void DispatchMessage(const ProgramMap* program);
+
+    // A listening run that is stopped from outside is usually stopped because
+    // the program hangs: asks the module once where its program is and
+    // prints "Program was at <class>.<method> (<file>:<line>)". Prints
+    // nothing when the module does not answer within the status command's
+    // time-out, when the program counter lies outside the image, or when
+    // `program` is null (SXWhereIs.cpp). Raises nothing.
+    void ReportWhereProgramIs(const ProgramMap* program);
 
     int32_t PendingEchoes() const { return pendingEchoes_; }
     int32_t KeyCount() const { return keyCount_; }

@@ -13,7 +13,7 @@ namespace {
 
 class SerialModuleSession final : public ModuleSession {
 public:
-    explicit SerialModuleSession(const ProgramMap* program) : data_(&comm_, program)
+    explicit SerialModuleSession(const ProgramMap* program) : program_(program), data_(&comm_, program)
     {
         const RunSettings& settings = Settings();
         driver_.SetComPortSpeed(br28800);
@@ -39,22 +39,29 @@ public:
         // The stop flag's handlers first, so that the terminal's handlers,
         // installed next, restore the terminal and then pass the signal on.
         StopSignals stop;
-        ConsoleKeys keys;
-        // A line that has failed (an unplugged adapter, a server or simulator
-        // that went away) will bring nothing more: say so instead of
-        // listening to silence for ever.
-        RunListenLoop(
-            keys, [this](uint8_t key) { comm_.QueueKey(key); },
-            [this] {
-                if (driver_.LineFailed())
-                    throw EError(ecIDE, 8, driver_.LastError());
-            },
-            [this] { return comm_.KeyCount() < TSXComm::kKeyQueueSize; });
+        {
+            ConsoleKeys keys;
+            // A line that has failed (an unplugged adapter, a server or
+            // simulator that went away) will bring nothing more: say so
+            // instead of listening to silence for ever.
+            RunListenLoop(
+                keys, [this](uint8_t key) { comm_.QueueKey(key); },
+                [this] {
+                    if (driver_.LineFailed())
+                        throw EError(ecIDE, 8, driver_.LastError());
+                },
+                [this] { return comm_.KeyCount() < TSXComm::kKeyQueueSize; });
+        }
+        // The terminal is back in line mode for the last line; the stop
+        // flag's handlers stay, so a second Ctrl-C cannot cut the reply short
+        // of its time-out.
+        comm_.ReportWhereProgramIs(program_);
     }
 
 private:
     // Declared in this order so that the protocol, which closes the port
     // when it goes, goes before the driver.
+    const ProgramMap* program_;
     TCommPortDriver driver_;
     TSXComm comm_{driver_};
     TDataClass data_;

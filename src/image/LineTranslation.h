@@ -17,3 +17,11 @@ CJavaClass* ClassFromOffset(const CMOXLinker& linker, int32_t classOffset);
 // IDE 16 when `pc` lies before all code; JVM 26 when the method has no
 // line numbers.
 std::string LineFromPc(const CMOXLinker& linker, int32_t pc, int& line, int& javaPc);
+
+// The class and method whose code holds image offset `pc`. IDE 16 when `pc`
+// lies before all code or beyond the image.
+struct MethodAtPc {
+    CJavaClass* javaClass = nullptr;
+    int method = -1;
+};
+MethodAtPc MethodFromPc(const CMOXLinker& linker, int32_t pc);

@@ -15,3 +15,9 @@ ProgramMap::SourceLine LinkedProgramMap::LineOfPc(int pc) const
     where.fileName = LineFromPc(linker_, pc, where.line, javaPc);
     return where;
 }
+
+std::string LinkedProgramMap::MethodNameAt(int pc) const
+{
+    MethodAtPc found = MethodFromPc(linker_, pc);
+    return found.javaClass->DottedName() + "." + found.javaClass->MethodName(found.method);
+}

@@ -12,6 +12,7 @@ public:
 
     std::string ClassNameAt(int classOffset) const override;
     SourceLine LineOfPc(int pc) const override;
+    std::string MethodNameAt(int pc) const override;
 
 private:
     const CMOXLinker& linker_;

@@ -23,6 +23,12 @@ public:
             throw EError(ecIDE, 16, pc);
         return {"Prog.java", 12};
     }
+    std::string MethodNameAt(int pc) const override
+    {
+        if (pc != 57)
+            throw EError(ecIDE, 16, pc);
+        return "Prog.run";
+    }
 };
 
 struct ListenCase {
@@ -161,6 +167,45 @@ TEST(SXListenerTest, KeyQueueHoldsFiveHundred)
     f.comm.ReceiveBytes(request.data(), 2, nullptr);
     EXPECT_EQ(f.Line().written, (Bytes{0x12, 0x00, 0x12, 0x01}));
     EXPECT_EQ(f.comm.KeyCount(), TSXComm::kKeyQueueSize - 2);
+}
+
+// The status query of a listening run being stopped: one line when the
+// module answers with a place in the program, nothing otherwise, and never
+// an error.
+struct WhereCase {
+    const char* name;
+    Bytes status;      // the reply's payload, checksum added
+    bool answers;      // false: the module stays silent
+    bool linked;
+    std::string output;
+    Bytes sent;
+    int64_t atLeastMs; // the wait the silence costs
+};
+
+TEST(SXListenerTest, WhereTheProgramWas)
+{
+    const WhereCase cases[] = {
+        {"in the program", {0x81, 58, 0x00, 0x05, 0x00}, true, true, "Program was at Prog.run (Prog.java:12)\n",
+         {0x01}, 0},
+        {"program ended", {0x81, 0x00, 0x00, 0x03, 0x00}, true, true, "", {0x01}, 0},
+        {"outside the program", {0x81, 0x10, 0x27, 0x05, 0x00}, true, true, "", {0x01}, 0},
+        {"garbled reply", {0x82, 58, 0x00, 0x05, 0x00}, true, true, "", {0x01}, 0},
+        {"silent module", {}, false, true, "", {0x01}, 1000},
+        {"stored image: not asked", {0x81, 58, 0x00, 0x05, 0x00}, true, false, "", {}, 0},
+    };
+    for (const WhereCase& c : cases) {
+        DeviceFixture f;
+        ModuleScript script;
+        script.status = c.status;
+        script.answerStatus = c.answers;
+        f.Module("COM1", script);
+        f.Connect();
+        FakeProgram program;
+        EXPECT_EQ(RaisedLine([&] { f.comm.ReportWhereProgramIs(c.linked ? &program : nullptr); }), "") << c.name;
+        EXPECT_EQ(f.console.Text(), c.output) << c.name;
+        EXPECT_EQ(f.Line().written, c.sent) << c.name;
+        EXPECT_GE(f.Elapsed(), c.atLeastMs) << c.name;
+    }
 }
 
 } // namespace

@@ -224,8 +224,10 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultRunTest, testing::Combine(testing::ValuesI
                          });
 
 // Listening: the program waits for a key, polling; a key typed on the
-// terminal reaches it. Then the run ends one way or another.
+// terminal reaches it. Then the run ends one way or another. Or the program
+// hangs in an endless loop, and the run, stopped, says where it was.
 enum class Ending { ctrlC, terminated, simulatorGoes, failsBeforeListening, secondHostRefused };
+enum class Program { patient, spin, spinStored };
 
 struct ListenRun {
     const char* name;
@@ -234,13 +236,22 @@ struct ListenRun {
     std::string tail;   // what the run prints after the head
     int exitCode;
     bool deviceOnly = false; // a second host over RFC 2217 takes the line over instead
+    Program program = Program::patient;
     bool idle = false;       // the host and the simulator are left idle a while first
 };
 
 const std::string kListening = "Downloading <dots>\nDownload complete. Resetting Morvane.\n"
                                "Listening for messages\nwaiting for a key\ngot 113\n";
+const std::string kSpinning = "Downloading <dots>\nDownload complete. Resetting Morvane.\n"
+                              "Listening for messages\nspinning\n";
+// The loop's line in tests/fixtures/simwait/Spin.java; the file is named
+// after the class file, found along the class path, as exception reports
+// name it.
+const std::string kWhereSpinning =
+    "Program was at Spin.spin (" + std::string(MORVANE_FIXTURE_DIR) + "/simwait/Spin.java:10)\n";
 
 const ListenRun kListenRuns[] = {
+    // The program has ended when the run is stopped: nowhere to name.
     {"CtrlC", Ending::ctrlC, "garbage=300", kListening, 0},
     {"Terminated", Ending::terminated, "", kListening, 0},
     {"SimulatorGoesAway", Ending::simulatorGoes, "",
@@ -248,7 +259,11 @@ const ListenRun kListenRuns[] = {
     {"HangUpBeforeListening", Ending::failsBeforeListening, "hang-up-at-block=1",
      "Downloading <dots>[Error IDE-0008] Error reading from the serial port (" + kHangUpMark + ").\n", 1},
     {"SecondHostRefused", Ending::secondHostRefused, "", kListening, 0, true},
-    {"IdleCostsNoProcessor", Ending::ctrlC, "", kListening, 0, false, true},
+    {"IdleCostsNoProcessor", Ending::ctrlC, "", kListening, 0, false, Program::patient, true},
+    {"HungProgramCtrlC", Ending::ctrlC, "", kSpinning + kWhereSpinning, 0, false, Program::spin},
+    {"HungProgramTerminated", Ending::terminated, "", kSpinning + kWhereSpinning, 0, false, Program::spin},
+    // A stored image has no map to name the place with.
+    {"HungStoredProgram", Ending::ctrlC, "", kSpinning, 0, false, Program::spinStored},
 };
 
 // Processor seconds the host and the simulator use while the host listens
@@ -299,12 +314,26 @@ TEST_P(ListenRunTest, EndsAsItShouldAndGivesTheTerminalBack)
     std::optional<DevicePathEnvironment> device;
     if (kind == Port::pty)
         device.emplace();
-    TerminalSession session(MORVANEDIRECT_EXE, {"--listen", "--path", kWaitingClassPath, "--port", port, "Patient"},
-                            dir.Path());
+    std::vector<std::string> args = {"--listen", "--path", kWaitingClassPath, "--port", port, "Patient"};
+    if (run.program != Program::patient)
+        args.back() = "Spin";
+    if (run.program == Program::spinStored) {
+        ProcessResult link = RunMorvane({"--link", "--path", kWaitingClassPath, "Spin"}, {.workingDirectory = dir.Path()});
+        ASSERT_EQ(link.exitCode, 0) << link.output;
+        args = {"--load", "--listen", "--port", port, "Spin"};
+    }
+    TerminalSession session(MORVANEDIRECT_EXE, args, dir.Path());
     ASSERT_TRUE(session.Started());
 
     auto end = std::chrono::steady_clock::now();
-    if (run.ending != Ending::failsBeforeListening) {
+    if (run.program != Program::patient) {
+        ASSERT_TRUE(session.WaitFor("spinning\n", 20)) << session.Output();
+        end = std::chrono::steady_clock::now();
+        if (run.ending == Ending::ctrlC)
+            session.Type("\x03");
+        else
+            session.SendSignal(SIGTERM);
+    } else if (run.ending != Ending::failsBeforeListening) {
         ASSERT_TRUE(session.WaitFor("waiting for a key\n", 20)) << session.Output();
         EXPECT_TRUE(session.WaitForKeyMode(2)) << "listening takes keys one by one, unechoed";
         if (run.idle)
@@ -332,7 +361,8 @@ TEST_P(ListenRunTest, EndsAsItShouldAndGivesTheTerminalBack)
     }
     ASSERT_TRUE(session.WaitForExit(20)) << "the run did not end: " << session.Output();
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - end).count();
-    EXPECT_EQ(Normalised(session.Output()), kHead + WithHangUpError(run.tail, kind));
+    const std::string head = run.program == Program::spinStored ? "MorvaneDirect version 1.3\nFinding Morvane\n" : kHead;
+    EXPECT_EQ(Normalised(session.Output()), head + WithHangUpError(run.tail, kind));
     EXPECT_EQ(session.ExitCode(), run.exitCode);
     EXPECT_TRUE(session.TerminalAsBefore()) << "the terminal's mode was not given back";
     if (run.ending != Ending::failsBeforeListening) {
