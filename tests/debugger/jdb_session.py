@@ -146,6 +146,8 @@ def normalised(answer):
                   text)
     text = re.sub(r"Deferring (all|uncaught|caught) (\S+)\.\nIt will be set after the class is loaded\.",
                   r"Set \1 \2", text)
+    # jdb prints an event's first words and its prompt from two threads: the prompt may land inside the event's line.
+    text = re.sub(r"(Breakpoint hit: |Step completed: |Exception occurred: )(?:> |[\w-]+\[\d+\] )+", r"\1", text)
     lines = []
     for line in text.replace("\r", "").split("\n"):
         line = re.sub(r"^(?:> |[\w-]+\[\d+\] ?)+", "", line).rstrip()
