@@ -39,6 +39,12 @@ public:
             throw EError(ecIDE, 16, pc);
         return {"Prog.java", 12};
     }
+    std::string MethodNameAt(int pc) const override
+    {
+        if (pc != 57)
+            throw EError(ecIDE, 16, pc);
+        return "Prog.average";
+    }
 };
 
 // The input read front to back, so that a seed can be written by hand:
