@@ -81,8 +81,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(IsOneOf("--help", args) || IsOneOf("-h", args) || IsOneOf("/h", args) || IsOneOf("/?", args));
         break;
     case CommandLine::ocUsageError:
+        // Each error names an argument the command line really has.
         FUZZ_CHECK(line.error == "\nError: Path expected.\n\n" || line.error == "\nError: Port number expected.\n\n" ||
-                   line.error == "\nError: --link and --load cannot be used together.\n\n");
+                   line.error == "\nError: --link and --load cannot be used together.\n\n" ||
+                   std::any_of(args.begin(), args.end(), [&](const std::string& arg) {
+                       return (arg.compare(0, 2, "--") == 0 && line.error == "\nError: Unknown option " + arg + ".\n\n") ||
+                              line.error.rfind("\nError: Unknown port " + arg + " (", 0) == 0 ||
+                              line.error.rfind("\nError: --port " + arg + ": ", 0) == 0;
+                   }));
         break;
     case CommandLine::ocRun:
         FUZZ_CHECK(!(line.linkOnly && line.loadOnly));
