@@ -76,7 +76,7 @@ std::string PortFor(Port port, const std::string& faults, const std::string& dir
     if (port == Port::sim)
         return "sim" + (faults.empty() ? "" : ":" + faults);
     if (!simulator.Start(SimulatorProcess::lnPty, dir, SimulatorOptions(faults)))
-        ADD_FAILURE() << "no simulator on a pseudo-terminal";
+        ADD_FAILURE() << "no simulator on a pseudo-terminal: " << simulator.StartOutput();
     return simulator.Port();
 }
 

@@ -27,8 +27,10 @@ bool SimulatorProcess::Start(Line line, const std::string& dir, const std::vecto
     if (!ReadLine(announced, 5000))
         return false;
     const std::string prefix = line == lnPty ? "pty " : "morvane-sim listening on ";
-    if (announced.compare(0, prefix.size(), prefix) != 0)
+    if (announced.compare(0, prefix.size(), prefix) != 0) {
+        startOutput_ = announced + "\n" + Log(200);
         return false;
+    }
     port_ = announced.substr(prefix.size());
     return true;
 }

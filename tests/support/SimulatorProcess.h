@@ -19,6 +19,8 @@ public:
     bool Start(Line line, const std::string& dir, const std::vector<std::string>& args = {});
     // What a host names as its port: "rfc2217://127.0.0.1:<n>" or the link.
     const std::string& Port() const { return port_; }
+    // What the simulator said instead of its announcement when Start failed.
+    const std::string& StartOutput() const { return startOutput_; }
     // The next line it prints, within `timeoutMs`; false when none came.
     bool ReadLine(std::string& line, int64_t timeoutMs);
     // Waits up to `timeoutMs` for a line that holds `text`.
@@ -31,6 +33,7 @@ public:
 private:
     ChildProcess process_;
     std::string port_;
+    std::string startOutput_;
 };
 
 // While it lives, the processes this one starts are hosts of the device
